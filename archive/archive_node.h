@@ -1,0 +1,70 @@
+#pragma once
+// One node of a GPDA archive tree: an archive or a member. The tree describes an archive without
+// loading it: member bytes stay where they are (in a file, reached through a stream, or in
+// memory); only each archive's header region (at most 32 KiB) is copied.
+//
+// Format (u32 little-endian): "GPDA", archiveSize, reserved, member count N, then N member-table
+// entries of 16 bytes at 16*k: { offset, reserved, size, name offset }. A name record is
+// { length L, L bytes padded with trailing spaces }. Offsets count from the archive's first byte.
+
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <memory>
+#include <string>
+
+namespace tessaly {
+
+class ArchiveNode {
+public:
+    static constexpr uint32_t kMagic = 0x41445047;          // "GPDA" read little-endian
+    static constexpr uint32_t kHeaderWindowBytes = 32768;   // the most of a member parsed or kept
+    static constexpr uint32_t kAlignment = 2048;
+
+    ArchiveNode() = default;
+    ArchiveNode(const std::filesystem::path& path, uint32_t offset, uint32_t size);
+    ArchiveNode(std::istream* stream, uint32_t size);
+    ArchiveNode(const uint8_t* bytes, uint32_t size, bool copyData);
+    ArchiveNode(const ArchiveNode&) = delete;
+    ArchiveNode& operator=(const ArchiveNode&) = delete;
+    ~ArchiveNode();
+
+    bool OpenFile(const std::filesystem::path& path, uint32_t offset, uint32_t size);
+    bool OpenStream(std::istream* stream, uint32_t size, bool copyData);
+    bool OpenMemory(const uint8_t* bytes, uint32_t size, bool copyData);
+    void Clear();
+
+    // Gives the member at the index path new contents (by reference; they must outlive the tree).
+    bool ReplaceMember(const uint32_t* pathBegin, const uint32_t* pathEnd, const uint8_t* bytes, uint32_t length);
+    // Recomputes offsets and sizes by the layout rule; false when a size would not fit in 32 bits.
+    bool Relayout();
+    bool RelayoutAndRewind();
+    // Next at most count bytes of the node's serialised form.
+    uint32_t Read(uint8_t* destination, uint32_t count);
+
+    bool IsArchive() const { return children != nullptr; }
+    ArchiveNode* Child(uint32_t slot) const { return children && slot <= memberCount ? children[slot].get() : nullptr; }
+
+    std::string name;
+    uint32_t indexInParent = 0;
+    uint32_t offset = 0;
+    uint32_t size = 0;
+    uint32_t nameOffset = 0;
+    bool ownsStream = false;
+    bool copyData = false;
+    const uint8_t* memoryData = nullptr;
+    std::unique_ptr<uint8_t[]> ownedBuffer;
+    std::istream* stream = nullptr;
+    uint32_t streamBase = 0;
+    std::unique_ptr<std::unique_ptr<ArchiveNode>[]> children;  // memberCount + 1 slots; slot 0 the header
+    uint32_t memberCount = 0;
+    bool valid = false;
+    ArchiveNode* parent = nullptr;
+    uint32_t readCursor = 0;
+    uint32_t currentChild = 0;
+
+private:
+    bool Parse();
+};
+
+}  // namespace tessaly

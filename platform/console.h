@@ -1,0 +1,13 @@
+#pragma once
+// The terminal: UTF-8 output on every platform, and whether a stream is a terminal.
+
+#include <cstdio>
+
+namespace tessaly {
+
+// Makes the console show UTF-8 (the Windows console's code page); nothing to do on POSIX.
+void PrepareConsole();
+
+bool IsTerminal(std::FILE* stream);
+
+}  // namespace tessaly
