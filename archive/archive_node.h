@@ -20,6 +20,14 @@ public:
     static constexpr uint32_t kMagic = 0x41445047;          // "GPDA" read little-endian
     static constexpr uint32_t kHeaderWindowBytes = 32768;   // the most of a member parsed or kept
     static constexpr uint32_t kAlignment = 2048;
+    // Archives nest at most this many levels (the root is level 1); a member below that is kept
+    // as a leaf, so crafted input cannot recurse without bound. Its bytes are still written out.
+    static constexpr uint32_t kMaxNestingDepth = 64;
+    // Members may overlap, so a crafted archive whose members contain it again grows a tree
+    // exponentially within the depth limit. One open or replacement may spend this much on nodes
+    // and header copies; members met after that are kept as leaves. The real archive needs a
+    // few MiB.
+    static constexpr uint64_t kParseBudgetBytes = uint64_t{128} << 20;
 
     ArchiveNode() = default;
     ArchiveNode(const std::filesystem::path& path, uint32_t offset, uint32_t size);
@@ -29,9 +37,12 @@ public:
     ArchiveNode& operator=(const ArchiveNode&) = delete;
     ~ArchiveNode();
 
+    // The file stays open, shared for reading and writing by other handles, until Clear.
     bool OpenFile(const std::filesystem::path& path, uint32_t offset, uint32_t size);
+    // Starts at the stream's current position; the caller keeps the stream.
     bool OpenStream(std::istream* stream, uint32_t size, bool copyData);
     bool OpenMemory(const uint8_t* bytes, uint32_t size, bool copyData);
+    // Releases what the node owns and marks it invalid; name, offsets and sizes stay.
     void Clear();
 
     // Gives the member at the index path new contents (by reference; they must outlive the tree).
@@ -39,7 +50,8 @@ public:
     // Recomputes offsets and sizes by the layout rule; false when a size would not fit in 32 bits.
     bool Relayout();
     bool RelayoutAndRewind();
-    // Next at most count bytes of the node's serialised form.
+    // Next min(count, bytes left) bytes of the node's serialised form, after RelayoutAndRewind.
+    // Bytes a short stream cannot deliver come out as zeros.
     uint32_t Read(uint8_t* destination, uint32_t count);
 
     bool IsArchive() const { return children != nullptr; }
@@ -64,7 +76,19 @@ public:
     uint32_t currentChild = 0;
 
 private:
+    struct ParseBudget;
+
     bool Parse();
+    bool OpenStreamAt(std::istream* source, uint64_t base, uint32_t length, bool copy);
+    bool BuildChildren(const uint8_t* header, uint32_t headerBytes, ParseBudget& budget);
+    void OpenMembers(ParseBudget& budget);
+    void Fill(uint32_t position, uint8_t* destination, uint32_t count) const;
+    uint32_t ReadArchive(uint8_t* destination, uint32_t count);
+    void Rewind();
+
+    uint32_t m_depth = 0;                      // archives above this node
+    ParseBudget* m_budget = nullptr;           // set by the parent while it opens this member
+    std::unique_ptr<std::istream> m_ownedStream;  // the file of a root opened with OpenFile
 };
 
 }  // namespace tessaly

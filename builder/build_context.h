@@ -27,6 +27,10 @@ public:
     // The outcome, synchronous; not called when the job was cancelled.
     virtual void BuildComplete(JobResult result, int messageId) = 0;
 
+    // A dry run does everything but create and write the output: every file is read, rebuilt
+    // and checked, so a source can be tried before any disk space is spent.
+    virtual bool DryRun() const { return false; }
+
     // A written file whose CRC-32 differs from the package's (entry 0 is the header sectors).
     virtual void FileMismatch(uint32_t /*entryIndex*/, uint32_t /*expectedCrc*/, uint32_t /*actualCrc*/) {}
 };

@@ -20,3 +20,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 get_filename_component(_tessaly_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${_tessaly_root}/scripts/wine-run")
+
+# Debian's mingw zlib ships an import library next to the static one; FindZLIB would pick the
+# import library and the programs would need zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -99,11 +99,11 @@ void PatchPackage::load(const uint8_t* bytes, size_t length) {
         if (e.data == nullptr) return fail();
         if (e.mode == static_cast<uint32_t>(EntryMode::Stored) && e.size != e.dataLength) return fail();
 
-        // The full path bytes are compared, so a path with a zero byte inside matches none of these.
-        const std::string_view fullPath(e.path, pathLength);
-        if (fullPath == kEbootPath) ebootEntry = i;
-        else if (fullPath == kBootPath) bootEntry = i;
-        else if (fullPath == kEbootOldPath) ebootOldEntry = i;
+        // The same text the lookup used (up to the first zero byte): an entry linked to EBOOT.BIN's
+        // record is the EBOOT.BIN entry, whatever follows its zero byte.
+        if (pathText == kEbootPath) ebootEntry = i;
+        else if (pathText == kBootPath) bootEntry = i;
+        else if (pathText == kEbootOldPath) ebootOldEntry = i;
     }
 
     // Boot-file rule: BOOT.BIN becomes a second copy of EBOOT.OLD, or of EBOOT.BIN without it.

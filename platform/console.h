@@ -11,3 +11,13 @@ void PrepareConsole();
 bool IsTerminal(std::FILE* stream);
 
 }  // namespace tessaly
+
+#include <atomic>
+
+namespace tessaly {
+
+// Ctrl-C (SIGINT/SIGTERM, or the Windows console's control events) raises `flag` instead of
+// ending the process, so a running build can stop at its next test and close its files.
+void InstallInterruptFlag(std::atomic<bool>* flag);
+
+}  // namespace tessaly

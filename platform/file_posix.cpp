@@ -107,14 +107,16 @@ void CFile::SetLength(uint64_t length) {
     Require("set length");
     if (FaultInjection::ShouldFail(FileOperation::SetLength, m_fileName))
         Fail(CFileException::Cause::DiskFull, ENOSPC, "set length");
-    if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
-        Fail(CFileException::Cause::LengthFailed, errno, "set length");
-    if (length == 0) return;
-    // Reserve the blocks now; file systems without fallocate keep the sparse file from ftruncate.
-    const int rc = ::posix_fallocate(m_fd, 0, static_cast<off_t>(length));
-    if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL)
+    // Reserve the blocks first, so a disk too small fails here and not in the middle of writing.
+    const int rc = length == 0 ? 0 : ::posix_fallocate(m_fd, 0, static_cast<off_t>(length));
+    if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
+        (void)::ftruncate(m_fd, 0);  // give back what was reserved before the failure
         Fail(rc == ENOSPC ? CFileException::Cause::DiskFull : CFileException::Cause::LengthFailed, rc,
              "set length");
+    }
+    // Shrinks, or extends sparsely where the file system cannot reserve.
+    if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
+        Fail(CFileException::Cause::LengthFailed, errno, "set length");
 }
 
 void CFile::Close() {

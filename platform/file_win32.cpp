@@ -21,7 +21,7 @@ bool CFile::Open(const std::filesystem::path& path, unsigned flags) {
     DWORD disposition = OPEN_EXISTING;
     if (flags & modeWrite) {
         access = GENERIC_WRITE;
-        share = 0;  // the output is ours alone while it is written
+        share = FILE_SHARE_READ;  // no other writer while we write; readers (ours included) may stay
         disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
     }
     if (FaultInjection::ShouldFail(FileOperation::Open, m_fileName)) return false;

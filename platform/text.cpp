@@ -57,7 +57,10 @@ std::wstring WideFromUtf8(std::string_view utf8) {
             if ((c & 0xC0) != 0x80) { ok = false; break; }
             cp = (cp << 6) | (c & 0x3F);
         }
-        if (!ok) {
+        // Overlong forms (C0 AF would smuggle in a "/") and values past U+10FFFF are no UTF-8.
+        // Encoded surrogates stay: they carry unpaired UTF-16 units of Windows names both ways.
+        constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        if (!ok || cp < kSmallest[extra] || cp > 0x10FFFF) {
             appendWide(out, kReplacement);
             ++i;
             continue;

@@ -1,0 +1,64 @@
+#pragma once
+// The synthetic disc of the built-in demo: an "original" image of the target game's first disc
+// (the layout of the real one: UMD_DATA.BIN, PSP_GAME with SYSDIR/USRDIR/INSDIR, EBOOT.BIN,
+// BOOT.BIN, fonts.pgf, movies and sounds, a nested RES.DAT archive) and a patch package for it in
+// all three modes. Everything is computed here, independently of the build job, including the
+// translated image the package must produce.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessaly::demo {
+
+// Contents of one file: bytes held in memory, or a pattern streamed on demand.
+struct Contents {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    uint64_t seed = 0;
+    uint32_t size = 0;
+
+    static Contents Bytes(std::vector<uint8_t> data);
+    static Contents Pattern(uint64_t seed, uint32_t size);
+    void Read(uint64_t offset, uint8_t* out, uint32_t n) const;
+    uint32_t Crc() const;
+    std::vector<uint8_t> Materialise() const;
+};
+
+struct DemoFile {
+    std::string path;
+    uint32_t mode = 0;             // in the package: 0 stored, 1 copied, 2 archive rebuilt
+    Contents original;             // in the original image
+    Contents translated;           // in the translated image
+    std::vector<uint8_t> records;  // mode 2: the archive patch records
+    bool inOriginal = true;        // tests leave a file out of the original image
+};
+
+struct DemoOptions {
+    uint64_t seed = 1;
+};
+
+struct DemoDisc {
+    std::vector<DemoFile> files;  // in package order
+    uint32_t recordCount = 0;     // archive patch records of RES.DAT
+    // The original image's file order, as indexes into files; empty: the package order reversed.
+    std::vector<size_t> originalOrder;
+    uint32_t originalGapSectors = 5;  // the original disc leaves room between files
+};
+
+DemoDisc MakeDemoDisc(const DemoOptions& options);
+
+struct ImageFacts {
+    uint64_t bytes = 0;
+    uint32_t crc = 0;
+};
+
+// Writes the original image (its own layout: another order, with gaps) and returns its facts.
+ImageFacts WriteOriginalImage(const DemoDisc& disc, const std::filesystem::path& path);
+// The patch package bytes.
+std::vector<uint8_t> MakePackage(const DemoDisc& disc);
+// The translated image as the package must rebuild it; written when path is not empty.
+ImageFacts WriteTranslatedImage(const DemoDisc& disc, const std::filesystem::path& path);
+
+}  // namespace tessaly::demo
