@@ -52,6 +52,42 @@ struct ArchiveNode::ParseBudget {
     std::vector<uint8_t> window;
 };
 
+// The stream every stream-backed node of one tree reads from. Every access seeks, since the
+// nodes share the stream. Streaming small members one seek and read each would cost two system
+// calls per member; those reads are served from one read-ahead block instead. Large pieces go
+// straight into the caller's buffer.
+class ArchiveNode::StreamSource {
+public:
+    explicit StreamSource(std::istream* stream) : m_stream(stream) {}
+
+    std::istream* stream() const { return m_stream; }
+
+    void Read(uint64_t position, uint8_t* destination, uint32_t count, bool readAhead) {
+        if (!readAhead || count >= kDirectReadBytes) {
+            ReadStreamAt(*m_stream, position, destination, count);
+            return;
+        }
+        const bool cached = position >= m_cacheStart && position - m_cacheStart + count <= m_cacheBytes;
+        if (!cached) {
+            if (m_cache.empty()) m_cache.resize(kReadAheadBytes);
+            // The block past the stream's end reads as zeros, like any short read.
+            ReadStreamAt(*m_stream, position, m_cache.data(), kReadAheadBytes);
+            m_cacheStart = position;
+            m_cacheBytes = kReadAheadBytes;
+        }
+        std::memcpy(destination, m_cache.data() + (position - m_cacheStart), count);
+    }
+
+private:
+    static constexpr uint32_t kReadAheadBytes = 128 * 1024;
+    static constexpr uint32_t kDirectReadBytes = kReadAheadBytes / 2;
+
+    std::istream* m_stream;
+    std::vector<uint8_t> m_cache;
+    uint64_t m_cacheStart = 0;
+    uint64_t m_cacheBytes = 0;
+};
+
 ArchiveNode::ArchiveNode(const std::filesystem::path& path, uint32_t start, uint32_t length) {
     OpenFile(path, start, length);
 }
@@ -64,7 +100,7 @@ ArchiveNode::~ArchiveNode() { Clear(); }
 
 bool ArchiveNode::OpenFile(const std::filesystem::path& path, uint32_t start, uint32_t length) {
     Clear();
-    stream = nullptr;
+    DropStream();
     // A filesystem::path opens with the wide name on Windows, where libstdc++ opens with sharing
     // for reading and writing: the build job holds the same image open while the tree reads it.
     auto file = std::make_unique<std::ifstream>(path, std::ios::in | std::ios::binary);
@@ -72,7 +108,8 @@ bool ArchiveNode::OpenFile(const std::filesystem::path& path, uint32_t start, ui
     const std::streamoff end = file->rdbuf()->pubseekoff(0, std::ios::end, std::ios::in);
     if (end < 0 || static_cast<uint64_t>(end) < start) return false;
     const uint64_t available = static_cast<uint64_t>(end) - start;
-    if (OpenStreamAt(file.get(), start, static_cast<uint32_t>(std::min<uint64_t>(length, available)), false)) {
+    if (OpenStreamAt(std::make_shared<StreamSource>(file.get()), start,
+                     static_cast<uint32_t>(std::min<uint64_t>(length, available)), false)) {
         m_ownedStream = std::move(file);
         ownsStream = true;
         return true;
@@ -80,20 +117,20 @@ bool ArchiveNode::OpenFile(const std::filesystem::path& path, uint32_t start, ui
     // A structural error keeps the stream for reading the bytes as a leaf; a root has no one to
     // read it for, and the file must not stay open.
     Clear();
-    stream = nullptr;
+    DropStream();
     return false;
 }
 
 bool ArchiveNode::OpenStream(std::istream* source, uint32_t length, bool copy) {
     Clear();
-    stream = nullptr;
+    DropStream();
     if (source == nullptr || source->rdbuf() == nullptr) return false;
     const std::streamoff position = source->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
     if (position < 0) return false;
-    return OpenStreamAt(source, static_cast<uint64_t>(position), length, copy);
+    return OpenStreamAt(std::make_shared<StreamSource>(source), static_cast<uint64_t>(position), length, copy);
 }
 
-bool ArchiveNode::OpenStreamAt(std::istream* source, uint64_t base, uint32_t length, bool copy) {
+bool ArchiveNode::OpenStreamAt(std::shared_ptr<StreamSource> source, uint64_t base, uint32_t length, bool copy) {
     Clear();
     memoryData = nullptr;
     size = length;
@@ -101,19 +138,20 @@ bool ArchiveNode::OpenStreamAt(std::istream* source, uint64_t base, uint32_t len
     ownsStream = false;
     // Positions are u32 like the format's: an archive must lie in the first 4 GiB of its file.
     if (base > kU32Limit) {
-        stream = nullptr;
+        DropStream();
         return false;
     }
-    stream = source;
+    stream = source->stream();
+    m_source = std::move(source);
     streamBase = static_cast<uint32_t>(base);
     return Parse();
 }
 
 bool ArchiveNode::OpenMemory(const uint8_t* bytes, uint32_t length, bool copy) {
     Clear();
+    DropStream();
     memoryData = bytes;
     size = length;
-    stream = nullptr;
     streamBase = 0;
     copyData = copy;
     ownsStream = false;
@@ -121,24 +159,29 @@ bool ArchiveNode::OpenMemory(const uint8_t* bytes, uint32_t length, bool copy) {
     return Parse();
 }
 
+void ArchiveNode::DropStream() {
+    stream = nullptr;
+    m_source.reset();
+}
+
 void ArchiveNode::Clear() {
     ownedBuffer.reset();
     memoryData = nullptr;
     children.reset();
     if (ownsStream) {
+        DropStream();
         m_ownedStream.reset();
-        stream = nullptr;
         ownsStream = false;
     }
     valid = false;
 }
 
-void ArchiveNode::Fill(uint32_t position, uint8_t* destination, uint32_t count) const {
+void ArchiveNode::Fill(uint32_t position, uint8_t* destination, uint32_t count, bool streaming) const {
     if (count == 0) return;
     if (memoryData != nullptr)
         std::memcpy(destination, memoryData + position, count);
-    else if (stream != nullptr)
-        ReadStreamAt(*stream, static_cast<uint64_t>(streamBase) + position, destination, count);
+    else if (m_source != nullptr)
+        m_source->Read(uint64_t{streamBase} + position, destination, count, streaming);
     else
         std::memset(destination, 0, count);
 }
@@ -151,7 +194,7 @@ bool ArchiveNode::Parse() {
 
     if (copyData) {
         auto copy = std::make_unique_for_overwrite<uint8_t[]>(size);
-        Fill(0, copy.get(), size);
+        Fill(0, copy.get(), size, false);
         ownedBuffer = std::move(copy);
         memoryData = ownedBuffer.get();
     }
@@ -165,7 +208,7 @@ bool ArchiveNode::Parse() {
     const uint8_t* header = memoryData;
     if (header == nullptr) {
         budget.window.resize(headerBytes);
-        Fill(0, budget.window.data(), headerBytes);
+        Fill(0, budget.window.data(), headerBytes, false);
         header = budget.window.data();
     }
     if (GetU32(header) != kMagic || GetU32(header + kFieldArchiveSize) > size) return true;
@@ -252,7 +295,7 @@ void ArchiveNode::OpenMembers(ParseBudget& budget) {
         if (memoryData != nullptr)
             member.OpenMemory(memoryData + memberOffset, memberSize, false);
         else
-            member.OpenStreamAt(stream, uint64_t{streamBase} + memberOffset, memberSize, false);
+            member.OpenStreamAt(m_source, uint64_t{streamBase} + memberOffset, memberSize, false);
         member.m_budget = nullptr;
     }
 }
@@ -269,9 +312,9 @@ bool ArchiveNode::ReplaceMember(const uint32_t* pathBegin, const uint32_t* pathE
         if (node == nullptr) return false;
     }
     node->Clear();
+    node->DropStream();
     node->memoryData = bytes;
     node->size = length;
-    node->stream = nullptr;
     node->streamBase = 0;
     node->copyData = false;
     node->ownsStream = false;
@@ -314,7 +357,7 @@ void ArchiveNode::Rewind() {
 uint32_t ArchiveNode::Read(uint8_t* destination, uint32_t count) {
     if (children) return ReadArchive(destination, count);
     const uint32_t n = std::min(count, size - std::min(readCursor, size));
-    Fill(readCursor, destination, n);
+    Fill(readCursor, destination, n, true);
     readCursor += n;
     return n;
 }

@@ -6,6 +6,14 @@
 // Format (u32 little-endian): "GPDA", archiveSize, reserved, member count N, then N member-table
 // entries of 16 bytes at 16*k: { offset, reserved, size, name offset }. A name record is
 // { length L, L bytes padded with trailing spaces }. Offsets count from the archive's first byte.
+//
+// Bytes are an archive when there are at least 16, they begin with "GPDA" and archiveSize is
+// not above their size; anything else is a valid leaf. An archive has a structural error (the
+// node is invalid, with nothing below it) when its member table does not lie within both
+// archiveSize and the header region F (member 1's offset, 2048 without members), F does not
+// lie within the first min(size, 32 KiB) bytes, a member reaches past the node's end, or a name
+// record does not lie within those first bytes or starts past archiveSize. Sizes are checked
+// in 64 bits. An invalid member keeps the bytes it was opened over and is written out as them.
 
 #include <cstdint>
 #include <filesystem>
@@ -77,17 +85,20 @@ public:
 
 private:
     struct ParseBudget;
+    class StreamSource;
 
     bool Parse();
-    bool OpenStreamAt(std::istream* source, uint64_t base, uint32_t length, bool copy);
+    bool OpenStreamAt(std::shared_ptr<StreamSource> source, uint64_t base, uint32_t length, bool copy);
     bool BuildChildren(const uint8_t* header, uint32_t headerBytes, ParseBudget& budget);
     void OpenMembers(ParseBudget& budget);
-    void Fill(uint32_t position, uint8_t* destination, uint32_t count) const;
+    void Fill(uint32_t position, uint8_t* destination, uint32_t count, bool streaming) const;
+    void DropStream();
     uint32_t ReadArchive(uint8_t* destination, uint32_t count);
     void Rewind();
 
-    uint32_t m_depth = 0;                      // archives above this node
-    ParseBudget* m_budget = nullptr;           // set by the parent while it opens this member
+    uint32_t m_depth = 0;                         // archives above this node
+    ParseBudget* m_budget = nullptr;              // set by the parent while it opens this member
+    std::shared_ptr<StreamSource> m_source;       // how `stream` is read; shared by the whole tree
     std::unique_ptr<std::istream> m_ownedStream;  // the file of a root opened with OpenFile
 };
 

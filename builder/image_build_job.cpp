@@ -1,8 +1,13 @@
 #include "builder/image_build_job.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "archive/archive_patch.h"
 #include "iso/iso_index.h"
@@ -15,8 +20,9 @@ namespace tessaly {
 
 namespace {
 
-// Every byte of modes 1 and 2 passes through this one buffer; one build runs at a time.
-uint8_t s_transferBuffer[kTransferBufferBytes];
+// Every byte of modes 1 and 2 passes through these buffers: the reader fills one while the job
+// writes the other. One build runs at a time.
+uint8_t s_transferBuffers[2][kTransferBufferBytes];
 
 constexpr uint32_t kProgressStart = 0;
 constexpr uint32_t kProgressSourceOpen = 1;
@@ -47,6 +53,133 @@ uint64_t sectorsTaken(const PatchEntry& entry) {
     return sectors;
 }
 
+// One step of the writing, as the reader hands it over in the job's order: the start of an entry
+// (a copied file's source seek), then each of its pieces. A failure takes the place of the step
+// where it happened, so the job raises it exactly where a sequential job would have.
+struct Step {
+    bool entryStart = false;
+    const uint8_t* data = nullptr;  // the piece: package bytes (mode 0) or a transfer buffer
+    uint32_t length = 0;
+    uint32_t crc = 0;  // the entry's running CRC-32 up to and including this piece
+    std::exception_ptr failure;
+};
+
+// Reads (or, for stored files, points at) every piece of entries 0..N and computes the entries'
+// CRC-32 on a thread of its own, one piece ahead of the job, so that reading and checking overlap
+// writing. At most two pieces are out at a time: the one being written and the next; the source
+// file and the archive trees are touched only by this thread until it has been joined.
+class PieceReader {
+public:
+    explicit PieceReader(PatchPackage& package) : m_package(package), m_thread([this] { run(); }) {}
+    PieceReader(const PieceReader&) = delete;
+    PieceReader& operator=(const PieceReader&) = delete;
+    ~PieceReader() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    // The start of the next entry; rethrows the failure of its source seek.
+    void TakeEntryStart() { take(); }
+    // The next piece of the current entry; rethrows the failure of its read.
+    Step TakePiece() { return take(); }
+    // The piece last taken has been written: its buffer may be filled again.
+    void Release() {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_piecesOut;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    static constexpr uint32_t kPiecesOut = 2;
+
+    Step take() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_ready.empty(); });
+        Step step = std::move(m_ready.front());
+        m_ready.pop_front();
+        lock.unlock();
+        if (step.failure) std::rethrow_exception(step.failure);
+        return step;
+    }
+
+    // False when the job has stopped listening.
+    bool hand(Step step, bool piece) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop) return false;
+            m_ready.push_back(std::move(step));
+            if (piece) ++m_piecesOut;
+        }
+        m_changed.notify_all();
+        return true;
+    }
+
+    // False when the job has stopped listening.
+    bool waitForRoom() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stop || m_piecesOut < kPiecesOut; });
+        return !m_stop;
+    }
+
+    void run() {
+        try {
+            uint32_t nextBuffer = 0;
+            for (uint32_t i = 0; i <= m_package.entryCount; ++i) {
+                PatchEntry& entry = m_package.entries[i];
+                const auto mode = static_cast<EntryMode>(entry.mode);
+                if (mode == EntryMode::Copied) entry.sourceFile->Seek(entry.sourceOffset, CFile::begin);
+                Step start;
+                start.entryStart = true;
+                if (!hand(std::move(start), false)) return;
+                uint32_t crc = 0;
+                uint32_t remaining = entry.size;
+                const uint8_t* stored = entry.data;
+                while (remaining > 0) {
+                    if (!waitForRoom()) return;
+                    const uint32_t n = remaining < kTransferBufferBytes ? remaining : kTransferBufferBytes;
+                    const uint8_t* piece = stored;
+                    if (mode == EntryMode::Stored) {
+                        stored += n;
+                    } else {
+                        uint8_t* buffer = s_transferBuffers[nextBuffer];
+                        nextBuffer ^= 1;
+                        const uint32_t got = mode == EntryMode::Copied ? entry.sourceFile->Read(buffer, n)
+                                                                       : entry.archive->Read(buffer, n);
+                        // A file that runs past the end of the source is written with a zero tail; its CRC tells.
+                        if (got < n) std::memset(buffer + got, 0, n - got);
+                        piece = buffer;
+                    }
+                    Crc32Update(piece, crc, n);
+                    remaining -= n;
+                    Step step;
+                    step.data = piece;
+                    step.length = n;
+                    step.crc = crc;
+                    if (!hand(std::move(step), true)) return;
+                }
+            }
+        } catch (...) {
+            Step failed;
+            failed.failure = std::current_exception();
+            hand(std::move(failed), false);
+        }
+    }
+
+    PatchPackage& m_package;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Step> m_ready;
+    uint32_t m_piecesOut = 0;
+    bool m_stop = false;
+    std::thread m_thread;  // last: starts once the members above exist
+};
+
 class Job {
 public:
     explicit Job(BuildContext& context)
@@ -66,7 +199,7 @@ private:
     void layOut();
     void layOutEntry(PatchEntry& entry, uint64_t sector);
     bool writeEntries();
-    bool writeEntry(uint32_t index, PatchEntry& entry);
+    bool writeEntry(uint32_t index, PatchEntry& entry, PieceReader& reader);
 
     BuildContext& m_context;
     PatchPackage& m_package;
@@ -184,39 +317,29 @@ void Job::layOutEntry(PatchEntry& entry, uint64_t sector) {
 }
 
 bool Job::writeEntries() {
+    PieceReader reader(m_package);  // stopped and joined on every way out, before any file closes
     for (uint32_t i = 0; i <= m_package.entryCount; ++i) {
         if (cancelled()) return false;
-        if (!writeEntry(i, m_package.entries[i])) return false;
+        if (!writeEntry(i, m_package.entries[i], reader)) return false;
     }
     return true;
 }
 
-bool Job::writeEntry(uint32_t index, PatchEntry& entry) {
+bool Job::writeEntry(uint32_t index, PatchEntry& entry, PieceReader& reader) {
     uint64_t written = entry.imageOffset;  // the output's position, also in a dry run
     if (!m_dryRun) m_output.Seek(entry.imageOffset, CFile::begin);
+    reader.TakeEntryStart();
     uint32_t crc = 0;
     uint32_t remaining = entry.size;
-    const uint8_t* stored = entry.data;
-    const auto mode = static_cast<EntryMode>(entry.mode);
-    if (mode == EntryMode::Copied) entry.sourceFile->Seek(entry.sourceOffset, CFile::begin);
-
     while (remaining > 0) {
         if (cancelled()) return false;
-        const uint32_t n = remaining < kTransferBufferBytes ? remaining : kTransferBufferBytes;
-        const uint8_t* piece = stored;
-        if (mode != EntryMode::Stored) {
-            const uint32_t got = mode == EntryMode::Copied ? entry.sourceFile->Read(s_transferBuffer, n)
-                                                           : entry.archive->Read(s_transferBuffer, n);
-            // A file that runs past the end of the source is written with a zero tail; its CRC tells.
-            if (got < n) std::memset(s_transferBuffer + got, 0, n - got);
-            piece = s_transferBuffer;
-        }
-        Crc32Update(piece, crc, n);
-        if (!m_dryRun) m_output.Write(piece, n);
-        remaining -= n;
-        if (mode == EntryMode::Stored) stored += n;
+        const Step piece = reader.TakePiece();
+        if (!m_dryRun) m_output.Write(piece.data, piece.length);
+        reader.Release();
+        crc = piece.crc;
+        remaining -= piece.length;
 
-        written = m_dryRun ? written + n : m_output.GetPosition();
+        written = m_dryRun ? written + piece.length : m_output.GetPosition();
         const auto progress = static_cast<uint32_t>(kProgressLaidOut + (written * kProgressWritingSpan) / m_totalBytes);
         if (cancelled()) return false;
         m_context.ReportProgress(progress);
@@ -224,7 +347,8 @@ bool Job::writeEntry(uint32_t index, PatchEntry& entry) {
     if (crc != entry.crc) {
         m_verifyFailed = true;
         m_context.FileMismatch(index, entry.crc, crc);
-        if (mode == EntryMode::Stored && index != 0) throw CPathException(kMsgPackageDataDamaged);
+        if (entry.mode == static_cast<uint32_t>(EntryMode::Stored) && index != 0)
+            throw CPathException(kMsgPackageDataDamaged);
     }
     return true;
 }

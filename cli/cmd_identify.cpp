@@ -48,6 +48,9 @@ int RunIdentify(const Invocation& call) {
         call.err << "tessaly: " << e.what() << "\n";
         identity = DiscIdentity::Unrecognised;
     }
+    // The code is whatever bytes the file begins with: show them printable.
+    for (char& c : code)
+        if (c < 0x20 || c > 0x7E) c = '?';
     call.out << "product code: " << (code.empty() ? "(none)" : code) << "\n";
     if (identity == DiscIdentity::Target) {
         call.out << "the target disc: this image can be patched\n";

@@ -113,11 +113,18 @@ private:
 void printMismatches(const Invocation& call, const CommandLineBuild& build, const PatchPackage& package) {
     if (build.m_mismatches.empty()) return;
     call.out << "files that failed verification:\n";
+    bool fromSource = false;
     for (const auto& m : build.m_mismatches) {
         char line[64];
         std::snprintf(line, sizeof line, "expected CRC-32 %08X, got %08X", m.expected, m.actual);
         const PatchEntry& e = package.entries[m.entry];
         call.out << "  " << (e.path != nullptr ? e.path : "(header sectors)") << ": " << line << "\n";
+        // A stored file comes from the package alone: its mismatch says nothing about the source.
+        if (m.entry == 0 || e.mode != static_cast<uint32_t>(EntryMode::Stored)) fromSource = true;
+    }
+    if (!fromSource) {
+        call.out << "These files are stored in the patch package itself: the package is damaged.\n";
+        return;
     }
     call.out << "The source image is most likely a bad or modified dump of the disc: the files above do not\n"
                 "have the contents this patch was made for. Make a new dump of the original disc and try again.\n";
@@ -175,13 +182,9 @@ int RunPatch(const Invocation& call) {
         }
         std::error_code error;
         const bool exists = std::filesystem::exists(outputPath, error);
-        if (exists && !force) {
-            call.err << "tessaly: '" << rest[1] << "' already exists; use --force to replace it\n";
-            return kExitOutputExists;
-        }
         // A replaced output gives its own space back.
         uint64_t reclaimed = 0;
-        if (exists && std::filesystem::is_regular_file(outputPath, error))
+        if (exists && force && std::filesystem::is_regular_file(outputPath, error))
             reclaimed = static_cast<uint64_t>(std::filesystem::file_size(outputPath, error));
         if (error) reclaimed = 0;
         const auto available = AvailableBytesFor(outputPath);
@@ -189,6 +192,10 @@ int RunPatch(const Invocation& call) {
         if (available && *available + reclaimed < RequiredFreeBytes(package)) {
             call.out << MessageUtf8(144) << "\n";
             return kExitNoSpace;
+        }
+        if (exists && !force) {
+            call.err << "tessaly: '" << rest[1] << "' already exists; use --force to replace it\n";
+            return kExitOutputExists;
         }
     }
 

@@ -43,5 +43,7 @@ int RunIdentify(const Invocation& call);
 int RunPackageInfo(const Invocation& call);
 int RunArchiveList(const Invocation& call);
 int RunPatch(const Invocation& call);
+int RunMakePackage(const Invocation& call);
+int RunVerify(const Invocation& call);
 
 }  // namespace tessaly::cli

@@ -22,6 +22,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"identify", RunIdentify, "tell which disc an image is"},
     {"patch", RunPatch, "build the translated image from a source image"},
+    {"make-package", RunMakePackage, "make a patch package from an original and a translated image"},
+    {"verify", RunVerify, "check a translated image against the patch package"},
     {"package-info", RunPackageInfo, "show the contents of a patch package"},
     {"archive-list", RunArchiveList, "list the member tree of a GPDA archive"},
 };

@@ -18,7 +18,7 @@ function(tessaly_test name)
   add_executable(${name} ${ARGN})
   tessaly_target_warnings(${name})
   target_link_libraries(${name} PRIVATE GTest::gtest_main tessaly_test_support)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                        PROPERTIES ENVIRONMENT "TESSALY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()

@@ -6,9 +6,12 @@
 namespace tessaly {
 
 namespace {
-std::atomic<bool>* s_interruptFlag = nullptr;
+// Atomic: the handler runs on whichever thread takes the signal, while another thread installs
+// or removes the flag.
+std::atomic<std::atomic<bool>*> s_interruptFlag{nullptr};
 extern "C" void onInterrupt(int) {
-    if (s_interruptFlag != nullptr) s_interruptFlag->store(true);
+    std::atomic<bool>* flag = s_interruptFlag.load();
+    if (flag != nullptr) flag->store(true);
 }
 }  // namespace
 
@@ -18,7 +21,8 @@ bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
 void InstallInterruptFlag(std::atomic<bool>* flag) {
     static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
-    s_interruptFlag = flag;
+    static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free, "the handler reads the pointer");
+    s_interruptFlag.store(flag);
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);

@@ -6,10 +6,13 @@
 namespace tessaly {
 
 namespace {
-std::atomic<bool>* s_interruptFlag = nullptr;
+// Atomic: the system calls the handler on a thread of its own, while another thread installs or
+// removes the flag.
+std::atomic<std::atomic<bool>*> s_interruptFlag{nullptr};
 BOOL WINAPI onControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        if (s_interruptFlag != nullptr) s_interruptFlag->store(true);
+        std::atomic<bool>* flag = s_interruptFlag.load();
+        if (flag != nullptr) flag->store(true);
         return TRUE;
     }
     return FALSE;
@@ -24,7 +27,7 @@ void PrepareConsole() {
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 void InstallInterruptFlag(std::atomic<bool>* flag) {
-    s_interruptFlag = flag;
+    s_interruptFlag.store(flag);
     SetConsoleCtrlHandler(onControl, TRUE);
 }
 

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 
 #include "builder/image_build_job.h"
 #include "demo_fixture.h"
 #include "iso/iso_index.h"
 #include "package/patch_package.h"
+#include "platform/fault_injection.h"
 #include "platform/file.h"
 #include "support/temp_dir.h"
 
@@ -55,27 +58,39 @@ public:
     std::vector<std::pair<JobResult, int>> completions;
 };
 
-// The progress values a build of `expected` must report, computed from that image's directory
-// and the package's entry order (1 MiB pieces, 30 + position × 969 / total per piece).
-std::vector<uint32_t> expectedReports(const DemoFixture& fixture) {
+// Every piece a build of `expected` writes, in order (1 MiB pieces of each entry, computed from
+// that image's directory and the package's entry order), with the progress value that follows it.
+struct Piece {
+    uint32_t entry;
+    bool copied;  // read from the source file (mode 1, after the boot-file rule)
+    uint32_t progress;
+};
+
+std::vector<Piece> expectedPieces(const DemoFixture& fixture) {
     const auto bytes = ReadFileBytes(fixture.package);
     PatchPackage package;
     package.load(bytes.data(), bytes.size());
     IsoIndex image;
     image.openImage(fixture.expected);
     const uint64_t total = static_cast<uint64_t>(image.volume->volumeSectors) * kSectorBytes;
-    std::vector<uint32_t> values{0, 1, 30, 31};
-    auto pieces = [&](uint64_t offset, uint64_t size) {
+    std::vector<Piece> pieces;
+    for (uint32_t i = 0; i <= package.entryCount; ++i) {
+        const IsoFileRecord* record = i == 0 ? nullptr : image.find(package.entries[i].path);
+        const uint64_t offset = i == 0 ? 0 : static_cast<uint64_t>(record->startSector) * kSectorBytes;
+        const uint64_t size = i == 0 ? package.headerLength : record->size;
         for (uint64_t done = 0; done < size;) {
             done += std::min<uint64_t>(size - done, kTransferBufferBytes);
-            values.push_back(static_cast<uint32_t>(30 + (offset + done) * 969 / total));
+            const bool copied = package.entries[i].mode == static_cast<uint32_t>(EntryMode::Copied);
+            pieces.push_back({i, copied, static_cast<uint32_t>(30 + (offset + done) * 969 / total)});
         }
-    };
-    pieces(0, package.headerLength);
-    for (uint32_t i = 1; i <= package.entryCount; ++i) {
-        const IsoFileRecord* record = image.find(package.entries[i].path);
-        pieces(static_cast<uint64_t>(record->startSector) * kSectorBytes, record->size);
     }
+    return pieces;
+}
+
+// The progress values in order: 0, 1, 30, 31, one per piece, 999, 1000.
+std::vector<uint32_t> expectedReports(const DemoFixture& fixture) {
+    std::vector<uint32_t> values{0, 1, 30, 31};
+    for (const Piece& piece : expectedPieces(fixture)) values.push_back(piece.progress);
     values.push_back(999);
     values.push_back(1000);
     return values;
@@ -163,6 +178,90 @@ TEST_F(BuildJob, CancelAtEveryTestStopsWithFilesClosedAndNothingReported) {
 #endif
     }
 }
+
+// Reading and checking run one piece ahead of writing; a failure on either side must still end
+// the job exactly where a job doing one piece at a time would: every piece before it written and
+// reported, nothing after it, both files closed, and the reader stopped.
+struct FileFault {
+    const char* name;
+    FileOperation operation;
+    const char* file;  // part of the failing file's name
+    // Which matching call fails, and how many pieces are written before it.
+    std::function<std::pair<uint64_t, size_t>(const std::vector<Piece>&)> where;
+};
+
+// The index reads the source once before the job's own reads begin.
+constexpr uint64_t kReadsBeforeWriting = 1;
+
+size_t copiedPieceAt(const std::vector<Piece>& pieces, size_t nth) {
+    for (size_t i = 0, seen = 0; i < pieces.size(); ++i)
+        if (pieces[i].copied && seen++ == nth) return i;
+    throw std::out_of_range("not that many copied pieces");
+}
+
+// The first piece of the nth entry with copied pieces.
+size_t copiedEntryStart(const std::vector<Piece>& pieces, size_t nth) {
+    for (size_t i = 0, seen = 0; i < pieces.size(); ++i)
+        if (pieces[i].copied && (i == 0 || pieces[i - 1].entry != pieces[i].entry) && seen++ == nth) return i;
+    throw std::out_of_range("not that many copied entries");
+}
+
+size_t copiedEntries(const std::vector<Piece>& pieces) {
+    size_t n = 0;
+    for (size_t i = 0; i < pieces.size(); ++i) n += pieces[i].copied && (i == 0 || pieces[i - 1].entry != pieces[i].entry);
+    return n;
+}
+
+const FileFault kFileFaults[] = {
+    {"ReadOfTheFirstCopiedPiece", FileOperation::Read, "original.iso",
+     [](const auto& p) { return std::pair{kReadsBeforeWriting, copiedPieceAt(p, 0)}; }},
+    {"ReadInsideAMultiPieceCopiedFile", FileOperation::Read, "original.iso",
+     [](const auto& p) {
+         size_t nth = 1;
+         while (p[copiedPieceAt(p, nth)].entry != p[copiedPieceAt(p, nth - 1)].entry) ++nth;
+         return std::pair{kReadsBeforeWriting + nth, copiedPieceAt(p, nth)};
+     }},
+    {"ReadOfTheLastCopiedPiece", FileOperation::Read, "original.iso",
+     [](const auto& p) {
+         size_t copied = 0;
+         for (const Piece& piece : p) copied += piece.copied;
+         return std::pair{kReadsBeforeWriting + copied - 1, copiedPieceAt(p, copied - 1)};
+     }},
+    {"SeekOfTheLastCopiedFile", FileOperation::Seek, "original.iso",
+     [](const auto& p) { return std::pair{copiedEntries(p) - 1, copiedEntryStart(p, copiedEntries(p) - 1)}; }},
+    {"WriteOfTheHeader", FileOperation::Write, "new.iso", [](const auto&) { return std::pair{uint64_t{0}, size_t{0}}; }},
+    {"WriteOfTheLastPiece", FileOperation::Write, "new.iso",
+     [](const auto& p) { return std::pair{uint64_t{p.size() - 1}, p.size() - 1}; }},
+};
+
+class BuildJobFileFault : public BuildJob, public ::testing::WithParamInterface<FileFault> {
+protected:
+    void TearDown() override { FaultInjection::Disarm(); }
+};
+
+TEST_P(BuildJobFileFault, EndsAtTheFailingStepWithEveryEarlierPieceReported) {
+    const auto pieces = expectedPieces(*s_fixture);
+    const auto [skip, piecesBefore] = GetParam().where(pieces);
+    test::TempDir out;
+#ifndef _WIN32
+    const size_t descriptors = openDescriptors();
+#endif
+    RecordingBuild build(*s_fixture, out / "new.iso");
+    FaultInjection::ArmFailure(GetParam().operation, GetParam().file, skip);
+    EXPECT_EQ(build.Run(), static_cast<uint32_t>(JobResult::FileError));
+    ASSERT_EQ(build.completions.size(), 1u);
+    EXPECT_EQ(build.completions[0].first, JobResult::FileError);
+    EXPECT_EQ(build.reports, std::vector<uint32_t>(s_reports.begin(), s_reports.begin() + static_cast<long>(4 + piecesBefore)));
+    EXPECT_EQ(std::filesystem::file_size(out / "new.iso"), s_fixture->expectedFacts.bytes);
+    EXPECT_TRUE(outputClosed(out / "new.iso"));
+#ifndef _WIN32
+    build.m_package.release();
+    EXPECT_EQ(openDescriptors(), descriptors);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BuildJobFileFault, ::testing::ValuesIn(kFileFaults),
+                         [](const ::testing::TestParamInfo<FileFault>& row) { return std::string(row.param.name); });
 
 TEST_F(BuildJob, SourceThatCannotBeIndexedFailsWith149) {
     test::TempDir out;

@@ -8,27 +8,13 @@
 #include "archive/archive_patch.h"
 #include "archive/archive_writer.h"
 #include "tools/demo/demo_disc.h"
+#include "tools/demo/full_scale.h"
 #include "tools/demo/pattern.h"
+#include "tools/demo/random.h"
 
 namespace tessaly::demo {
 
 namespace {
-
-// A small deterministic generator for the demo's choices.
-class Random {
-public:
-    explicit Random(uint64_t seed) : m_state(seed * 0x9E3779B97F4A7C15ull + 1) {}
-    uint64_t Next() {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 7;
-        m_state ^= m_state << 17;
-        return m_state;
-    }
-    uint32_t Below(uint32_t n) { return n == 0 ? 0 : static_cast<uint32_t>(Next() % n); }
-
-private:
-    uint64_t m_state;
-};
 
 // Names are stored padded with trailing spaces, as the game's archives keep them.
 constexpr uint32_t kNameFieldWidth = 20;
@@ -213,6 +199,7 @@ constexpr FileSpec kFiles[] = {
 }  // namespace
 
 DemoDisc MakeDemoDisc(const DemoOptions& options) {
+    if (options.fullScale) return MakeFullScaleDisc(options.seed);
     Random random(options.seed);
     DemoDisc disc;
     for (const FileSpec& spec : kFiles) {

@@ -11,16 +11,29 @@
 #include <string>
 #include <vector>
 
+#include "iso/umd_image_writer.h"
+
 namespace tessaly::demo {
 
-// Contents of one file: bytes held in memory, or a pattern streamed on demand.
+// A stretch of a composed file: held bytes, or a pattern counted from the stretch's start.
+struct Segment {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    std::shared_ptr<const std::vector<uint8_t>> bytes;  // none: the pattern of `seed`
+    uint64_t seed = 0;
+};
+
+// Contents of one file: bytes held in memory, a pattern streamed on demand, or segments in
+// ascending order with zeros between them (an archive too large to hold).
 struct Contents {
     std::shared_ptr<const std::vector<uint8_t>> bytes;
+    std::shared_ptr<const std::vector<Segment>> segments;
     uint64_t seed = 0;
     uint32_t size = 0;
 
     static Contents Bytes(std::vector<uint8_t> data);
     static Contents Pattern(uint64_t seed, uint32_t size);
+    static Contents Composed(std::vector<Segment> segments, uint32_t size);
     void Read(uint64_t offset, uint8_t* out, uint32_t n) const;
     uint32_t Crc() const;
     std::vector<uint8_t> Materialise() const;
@@ -37,6 +50,8 @@ struct DemoFile {
 
 struct DemoOptions {
     uint64_t seed = 1;
+    // The shape of the real disc (1.3 GB, 26 files, 1,003 archive records) instead of the small demo.
+    bool fullScale = false;
 };
 
 struct DemoDisc {
@@ -48,6 +63,12 @@ struct DemoDisc {
 };
 
 DemoDisc MakeDemoDisc(const DemoOptions& options);
+
+// The translated image's layout: package order, back to back, the font's fixed slot.
+UmdLayout TranslatedLayout(const DemoDisc& disc);
+
+// Throws std::logic_error naming the first fact of the real disc that a full-scale disc misses.
+void CheckFullScaleFacts(const DemoDisc& disc);
 
 struct ImageFacts {
     uint64_t bytes = 0;

@@ -68,7 +68,9 @@ ImageFacts writeImage(const std::vector<uint8_t>& header, std::vector<Placed> fi
     return {at, crc};
 }
 
-UmdLayout translatedLayout(const DemoDisc& disc) {
+}  // namespace
+
+UmdLayout TranslatedLayout(const DemoDisc& disc) {
     UmdLayout layout;
     layout.volumeId = "QUILLMOOR2_DISC1";
     for (const auto& f : disc.files) layout.files.push_back({f.path, f.translated.size, 0});
@@ -80,8 +82,6 @@ UmdLayout translatedLayout(const DemoDisc& disc) {
     layout.volumeSectors = next;
     return layout;
 }
-
-}  // namespace
 
 ImageFacts WriteOriginalImage(const DemoDisc& disc, const std::filesystem::path& path) {
     UmdLayout layout;
@@ -109,14 +109,14 @@ ImageFacts WriteOriginalImage(const DemoDisc& disc, const std::filesystem::path&
 }
 
 ImageFacts WriteTranslatedImage(const DemoDisc& disc, const std::filesystem::path& path) {
-    const UmdLayout layout = translatedLayout(disc);
+    const UmdLayout layout = TranslatedLayout(disc);
     std::vector<Placed> placed;
     for (size_t i = 0; i < disc.files.size(); ++i) placed.push_back({&disc.files[i].translated, layout.files[i].startSector});
     return writeImage(BuildUmdHeader(layout), placed, layout.volumeSectors, path);
 }
 
 std::vector<uint8_t> MakePackage(const DemoDisc& disc) {
-    const UmdLayout layout = translatedLayout(disc);
+    const UmdLayout layout = TranslatedLayout(disc);
     std::vector<PackageEntryInput> entries;
     for (const auto& f : disc.files) {
         PackageEntryInput e;
@@ -145,9 +145,32 @@ Contents Contents::Pattern(uint64_t seed, uint32_t size) {
     return c;
 }
 
+Contents Contents::Composed(std::vector<Segment> segments, uint32_t size) {
+    Contents c;
+    c.size = size;
+    c.segments = std::make_shared<const std::vector<Segment>>(std::move(segments));
+    return c;
+}
+
 void Contents::Read(uint64_t offset, uint8_t* out, uint32_t n) const {
-    if (bytes) std::copy_n(bytes->data() + offset, n, out);
-    else FillPattern(seed, offset, out, n);
+    if (bytes) {
+        std::copy_n(bytes->data() + offset, n, out);
+    } else if (segments) {
+        std::fill_n(out, n, 0);
+        const uint64_t end = offset + n;
+        // The first segment that ends after `offset`; segments do not overlap.
+        auto it = std::upper_bound(segments->begin(), segments->end(), offset,
+                                   [](uint64_t at, const Segment& s) { return at < s.offset + s.length; });
+        for (; it != segments->end() && it->offset < end; ++it) {
+            const uint64_t from = std::max(offset, it->offset);
+            const uint64_t to = std::min(end, it->offset + it->length);
+            uint8_t* target = out + (from - offset);
+            if (it->bytes) std::copy_n(it->bytes->data() + (from - it->offset), to - from, target);
+            else FillPattern(it->seed, from - it->offset, target, to - from);
+        }
+    } else {
+        FillPattern(seed, offset, out, n);
+    }
 }
 
 uint32_t Contents::Crc() const {

@@ -13,12 +13,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tessaly-demo package FILE [--seed N]\n"
-    "       tessaly-demo disc DIR [--seed N] [--expected]\n\n"
+    "usage: tessaly-demo package FILE [--seed N] [--full]\n"
+    "       tessaly-demo disc DIR [--seed N] [--expected] [--full]\n\n"
     "package  writes only the demo's patch package (the one the programs embed)\n"
     "disc     writes DIR/original.iso (the synthetic original disc) and DIR/package.bin;\n"
     "         with --expected also DIR/expected.iso, the translated image the package must give,\n"
-    "         and DIR/expected.txt with its size and CRC-32\n";
+    "         and DIR/expected.txt with its size and CRC-32\n"
+    "--full   the real disc's shape instead of the small demo: a 1.3 GB image, a 14.3 MB package,\n"
+    "         an archive of 200 MB rebuilt from 1,003 records; disc then always writes\n"
+    "         DIR/expected.txt (the expected image's size and CRC-32, computed while streaming)\n";
 
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -38,12 +41,15 @@ int run(const std::vector<std::string>& args) {
             options.seed = std::stoull(args[++i]);
         } else if (args[i] == "--expected") {
             expected = true;
+        } else if (args[i] == "--full") {
+            options.fullScale = true;
         } else {
             std::fputs(kUsage, stderr);
             return 64;
         }
     }
     const auto disc = tessaly::demo::MakeDemoDisc(options);
+    if (options.fullScale) tessaly::demo::CheckFullScaleFacts(disc);
     const std::filesystem::path target = tessaly::PathFromUtf8(args[1]);
     if (args[0] == "package") {
         writeFile(target, tessaly::demo::MakePackage(disc));
@@ -56,10 +62,10 @@ int run(const std::vector<std::string>& args) {
     std::printf("original.iso  %llu bytes\npackage.bin   %zu bytes (%zu files, %u archive patch records)\n",
                 static_cast<unsigned long long>(original.bytes), package.size(), disc.files.size(),
                 disc.recordCount);
-    if (expected) {
-        const auto facts = tessaly::demo::WriteTranslatedImage(disc, target / "expected.iso");
+    if (expected || options.fullScale) {
+        const auto facts = tessaly::demo::WriteTranslatedImage(disc, expected ? target / "expected.iso" : std::filesystem::path());
         std::ofstream(target / "expected.txt") << facts.bytes << " " << std::hex << facts.crc << "\n";
-        std::printf("expected.iso  %llu bytes, CRC-32 %08X\n", static_cast<unsigned long long>(facts.bytes),
+        std::printf("expected%s  %llu bytes, CRC-32 %08X\n", expected ? ".iso" : ".txt", static_cast<unsigned long long>(facts.bytes),
                     facts.crc);
     }
     return 0;
