@@ -75,10 +75,10 @@ ArchiveLayout LayOutArchive(const std::vector<ArchiveMemberSpec>& members, const
 }
 
 std::vector<uint8_t> WriteArchive(const std::vector<ArchiveMember>& members, const ArchiveWriteOptions& options) {
-    std::vector<ArchiveMemberSpec> specs;
-    specs.reserve(members.size());
-    for (const ArchiveMember& m : members) specs.push_back({m.name, m.reserved, m.bytes.size()});
-    const ArchiveLayout layout = LayOutArchive(specs, options);
+    std::vector<ArchiveMemberSpec> recipes;
+    recipes.reserve(members.size());
+    for (const ArchiveMember& m : members) recipes.push_back({m.name, m.reserved, m.bytes.size()});
+    const ArchiveLayout layout = LayOutArchive(recipes, options);
     std::vector<uint8_t> out(layout.archiveSize, 0);
     std::copy(layout.header.begin(), layout.header.end(), out.begin());
     for (size_t i = 0; i < members.size(); ++i)

@@ -57,17 +57,16 @@ uint64_t sectorsTaken(const PatchEntry& entry) {
 // (a copied file's source seek), then each of its pieces. A failure takes the place of the step
 // where it happened, so the job raises it exactly where a sequential job would have.
 struct Step {
-    bool entryStart = false;
     const uint8_t* data = nullptr;  // the piece: package bytes (mode 0) or a transfer buffer
     uint32_t length = 0;
-    uint32_t crc = 0;  // the entry's running CRC-32 up to and including this piece
     std::exception_ptr failure;
 };
 
-// Reads (or, for stored files, points at) every piece of entries 0..N and computes the entries'
-// CRC-32 on a thread of its own, one piece ahead of the job, so that reading and checking overlap
-// writing. At most two pieces are out at a time: the one being written and the next; the source
-// file and the archive trees are touched only by this thread until it has been joined.
+// Reads (or, for stored files, points at) every piece of entries 0..N on a thread of its own, one
+// piece ahead of the job, so that reading overlaps checking and writing (the job's thread takes
+// the CRC-32: reading from the page cache costs more than writing into it). At most two pieces
+// are out at a time: the one being written and the next. The source file and the archive trees
+// are touched only by this thread until it has been joined.
 class PieceReader {
 public:
     explicit PieceReader(PatchPackage& package) : m_package(package), m_thread([this] { run(); }) {}
@@ -134,10 +133,7 @@ private:
                 PatchEntry& entry = m_package.entries[i];
                 const auto mode = static_cast<EntryMode>(entry.mode);
                 if (mode == EntryMode::Copied) entry.sourceFile->Seek(entry.sourceOffset, CFile::begin);
-                Step start;
-                start.entryStart = true;
-                if (!hand(std::move(start), false)) return;
-                uint32_t crc = 0;
+                if (!hand(Step{}, false)) return;
                 uint32_t remaining = entry.size;
                 const uint8_t* stored = entry.data;
                 while (remaining > 0) {
@@ -155,12 +151,10 @@ private:
                         if (got < n) std::memset(buffer + got, 0, n - got);
                         piece = buffer;
                     }
-                    Crc32Update(piece, crc, n);
                     remaining -= n;
                     Step step;
                     step.data = piece;
                     step.length = n;
-                    step.crc = crc;
                     if (!hand(std::move(step), true)) return;
                 }
             }
@@ -334,9 +328,9 @@ bool Job::writeEntry(uint32_t index, PatchEntry& entry, PieceReader& reader) {
     while (remaining > 0) {
         if (cancelled()) return false;
         const Step piece = reader.TakePiece();
+        Crc32Update(piece.data, crc, piece.length);
         if (!m_dryRun) m_output.Write(piece.data, piece.length);
         reader.Release();
-        crc = piece.crc;
         remaining -= piece.length;
 
         written = m_dryRun ? written + piece.length : m_output.GetPosition();

@@ -80,8 +80,8 @@ struct EntrySpec {
 };
 
 Bytes package(const Layout& layout, const std::vector<EntrySpec>& entries) {
-    test::PackageSpec spec;
-    spec.header = BuildUmdHeader(layout.layout);
+    test::PackageSpec recipe;
+    recipe.header = BuildUmdHeader(layout.layout);
     for (const EntrySpec& e : entries) {
         test::PackageEntrySpec entry;
         entry.path = e.path;
@@ -89,9 +89,9 @@ Bytes package(const Layout& layout, const std::vector<EntrySpec>& entries) {
         entry.size = e.size;
         entry.stored = e.stored;
         entry.crc = test::ReferenceCrc32(e.mode == 0 ? e.stored : PatternBytes(e.size, 7));
-        spec.entries.push_back(std::move(entry));
+        recipe.entries.push_back(std::move(entry));
     }
-    return test::EncodePackage(spec).bytes;
+    return test::EncodePackage(recipe).bytes;
 }
 
 void packageSeeds() {
@@ -195,9 +195,9 @@ void identifySeeds() {
         {"target", "KVXM-20417"}, {"second-disc", "KVXM-20418"}, {"earlier-game", "KVXL-00815"},
         {"earlier-bonus", "KVXL-00814"}, {"lower-case", "kvxm-20417"}};
     for (const auto& [name, code] : codes) {
-        test::ImageSpec spec = test::SampleDiscSpec(code);
-        spec.minimumBytes = 0;
-        const test::BuiltImage built = test::BuildImage(spec);
+        test::ImageSpec recipe = test::SampleDiscSpec(code);
+        recipe.minimumBytes = 0;
+        const test::BuiltImage built = test::BuildImage(recipe);
         // The header sectors and the product code's sector; the padding gives the rest.
         const size_t end = (built.file(kProductCodeFile).startSector + 1) * size_t{2048};
         const Bytes image(built.bytes.begin(), built.bytes.begin() + static_cast<ptrdiff_t>(end));

@@ -131,6 +131,12 @@ void collectFiles(const IsoFileRecord& directory, const std::string& prefix, std
         const std::string path = prefix + "/" + name;
         if (name.find('/') != std::string::npos)
             throw MakeError(Kind::Unsupported, "TRANSLATED names a file or directory with a '/' in it: " + path);
+        // Paths are matched as stored: "EBOOT.BIN;1" would never meet ORIGINAL's "EBOOT.BIN".
+        const size_t semicolon = name.rfind(';');
+        if (semicolon != std::string::npos && semicolon + 1 < name.size() &&
+            name.find_first_not_of("0123456789", semicolon + 1) == std::string::npos)
+            throw MakeError(Kind::Unsupported, "TRANSLATED's names carry ISO 9660 version suffixes (" + path +
+                                                   "); UMD discs have none, so master the image without them");
         if (child->type == IsoFileRecord::Directory) collectFiles(*child, path, out);
         else out.push_back({path, child});
     }

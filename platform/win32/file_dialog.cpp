@@ -33,8 +33,8 @@ CFileDialog::CFileDialog(const wchar_t* defaultExtension, const wchar_t* fileNam
 }
 
 std::vector<CFileDialog::FilterSpec> CFileDialog::ParseFilter(const wchar_t* filter) {
-    std::vector<FilterSpec> specs;
-    if (filter == nullptr) return specs;
+    std::vector<FilterSpec> recipes;
+    if (filter == nullptr) return recipes;
     std::vector<std::wstring> parts;
     std::wstring part;
     for (const wchar_t* c = filter; *c != L'\0'; ++c) {
@@ -46,8 +46,8 @@ std::vector<CFileDialog::FilterSpec> CFileDialog::ParseFilter(const wchar_t* fil
         parts.push_back(part);
         part.clear();
     }
-    for (size_t i = 0; i + 1 < parts.size(); i += 2) specs.push_back({parts[i], parts[i + 1]});
-    return specs;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) recipes.push_back({parts[i], parts[i + 1]});
+    return recipes;
 }
 
 INT_PTR CFileDialog::DoModal() {
@@ -83,7 +83,7 @@ INT_PTR CFileDialog::ShowSaveDialog(const CFileDialog& dialog, std::wstring& pat
             save.p->SetOptions(options);
 
             std::vector<COMDLG_FILTERSPEC> types;
-            for (const FilterSpec& spec : dialog.Filters()) types.push_back({spec.name.c_str(), spec.pattern.c_str()});
+            for (const FilterSpec& recipe : dialog.Filters()) types.push_back({recipe.name.c_str(), recipe.pattern.c_str()});
             if (!types.empty()) save.p->SetFileTypes(static_cast<UINT>(types.size()), types.data());
             if (ofn.lpstrDefExt != nullptr) save.p->SetDefaultExtension(ofn.lpstrDefExt);
             if (!dialog.FileName().empty()) save.p->SetFileName(dialog.FileName().c_str());

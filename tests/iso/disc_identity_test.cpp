@@ -89,9 +89,9 @@ TEST_F(Identify, ProductCodes) {
 }
 
 TEST_F(Identify, OpenImageIndexesTheFirst512KiB) {
-    test::ImageSpec spec = test::SampleDiscSpec(kTargetProductCode);
-    spec.files.push_back({"/PSP_GAME/USRDIR/FAR.BIN", test::PatternBytes(5000, 9), 400});  // beyond 512 KiB
-    const test::BuiltImage image = test::BuildImage(spec);
+    test::ImageSpec recipe = test::SampleDiscSpec(kTargetProductCode);
+    recipe.files.push_back({"/PSP_GAME/USRDIR/FAR.BIN", test::PatternBytes(5000, 9), 400});  // beyond 512 KiB
+    const test::BuiltImage image = test::BuildImage(recipe);
     const std::filesystem::path path = write("far.iso", image.bytes);
 
     IsoIndex index;
@@ -147,9 +147,9 @@ TEST_F(Identify, ImagesWithoutARootUmdDataBin) {
     elsewhere.files[0].path = "/PSP_GAME/UMD_DATA.BIN";
     test::ImageSpec lowerCase = test::SampleDiscSpec(kTargetProductCode);
     lowerCase.files[0].path = "/umd_data.bin";
-    for (const auto& spec : {elsewhere, lowerCase}) {
-        SCOPED_TRACE(spec.files[0].path);
-        const std::filesystem::path path = write("no-umd-data.iso", test::BuildImage(spec).bytes);
+    for (const auto& recipe : {elsewhere, lowerCase}) {
+        SCOPED_TRACE(recipe.files[0].path);
+        const std::filesystem::path path = write("no-umd-data.iso", test::BuildImage(recipe).bytes);
         EXPECT_TRUE(openImage(path).built);
         EXPECT_EQ(identifyDisc(path), DiscIdentity::Unrecognised);
     }
@@ -158,9 +158,9 @@ TEST_F(Identify, ImagesWithoutARootUmdDataBin) {
 // The code is read as 10 bytes from the file's start sector, whatever its recorded size.
 TEST_F(Identify, ProductCodeReadAtTheStartSectorOnly) {
     constexpr uint32_t kFarSector = 300;  // beyond the index block, so the image can end right after it
-    test::ImageSpec spec = test::SampleDiscSpec(kTargetProductCode);
-    spec.files[0].startSector = kFarSector;
-    const std::vector<uint8_t> full = test::BuildImage(spec).bytes;
+    test::ImageSpec recipe = test::SampleDiscSpec(kTargetProductCode);
+    recipe.files[0].startSector = kFarSector;
+    const std::vector<uint8_t> full = test::BuildImage(recipe).bytes;
     const size_t codeStart = size_t{kFarSector} * 2048;
 
     const std::filesystem::path nine = write("nine.iso", std::vector<uint8_t>(full.begin(), full.begin() + codeStart + 9));

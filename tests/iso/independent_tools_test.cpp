@@ -175,19 +175,19 @@ TEST_F(PycdlibImage, IdentifiedAfterPaddingTo512KiB) {
 class WriterImageReadByTools : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::ImageSpec spec = test::SampleDiscSpec(kTargetProductCode);
-        spec.directories.push_back("/PSP_GAME/USRDIR/EMPTY");
-        spec.files.push_back({"/PSP_GAME/USRDIR/fonts.pgf", test::PatternBytes(2500, 40), {}});
-        spec.files.push_back({"/PSP_GAME/USRDIR/ZERO.BIN", {}, {}});
+        test::ImageSpec recipe = test::SampleDiscSpec(kTargetProductCode);
+        recipe.directories.push_back("/PSP_GAME/USRDIR/EMPTY");
+        recipe.files.push_back({"/PSP_GAME/USRDIR/fonts.pgf", test::PatternBytes(2500, 40), {}});
+        recipe.files.push_back({"/PSP_GAME/USRDIR/ZERO.BIN", {}, {}});
         for (int i = 0; i < 60; ++i)
-            spec.files.push_back({"/PSP_GAME/USRDIR/MOVIE" + std::to_string(100 + i) + ".PMF",
+            recipe.files.push_back({"/PSP_GAME/USRDIR/MOVIE" + std::to_string(100 + i) + ".PMF",
                                   test::PatternBytes(100 + 97 * static_cast<size_t>(i), 50 + i), {}});
-        spec.minimumBytes = 0;
-        m_built = test::BuildImage(spec);
-        m_spec = spec;
+        recipe.minimumBytes = 0;
+        m_built = test::BuildImage(recipe);
+        m_spec = recipe;
         m_imagePath = m_dir / "writer.iso";
         test::WriteFileBytes(m_imagePath, m_built.bytes);
-        for (const auto& f : spec.files) m_contents[f.path] = f.contents;
+        for (const auto& f : recipe.files) m_contents[f.path] = f.contents;
     }
 
     // The extracted tree under `root` holds exactly our files with our bytes (and, where the

@@ -20,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 // The shipped-shape header: root 22, PSP_GAME 23, INSDIR 24, SYSDIR 25, USRDIR 26 (the block's last
 // sector); type-L path table at 18, its optional copy at 19.
 struct Header {
-    Header() : shape(test::ShippedShapePackage()), bytes(shape.spec.header) {}
+    Header() : shape(test::ShippedShapePackage()), bytes(shape.recipe.header) {}
     test::ShippedShape shape;
     Bytes bytes;
 };

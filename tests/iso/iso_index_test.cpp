@@ -57,7 +57,7 @@ void expectFilesMatchLayout(const IsoIndex& index, const std::vector<uint8_t>& i
 
 TEST(IsoIndex, IndexesTheShippedShapeHeader) {
     const test::ShippedShape shape = test::ShippedShapePackage();
-    const std::vector<uint8_t>& header = shape.spec.header;
+    const std::vector<uint8_t>& header = shape.recipe.header;
     ASSERT_EQ(header.size(), 55296u);
     IsoIndex index;
     BuildExact(index, header);
@@ -108,11 +108,11 @@ TEST(IsoIndex, IndexesTheShippedShapeHeader) {
 // Directories of several sectors are walked over their whole data length (records never cross a
 // sector, so each sector's zero tail is skipped), and firstFreeSector counts the last one's sectors.
 TEST(IsoIndex, WalksDirectoriesOfSeveralSectors) {
-    test::ImageSpec spec;
-    for (int i = 0; i < 90; ++i) spec.files.push_back({"/ALPHA/A" + std::to_string(i) + ".BIN", test::PatternBytes(10, i), {}});
-    for (int i = 0; i < 100; ++i) spec.files.push_back({"/ZULU/LONGER_NAME_" + std::to_string(i) + ".DAT", {}, {}});
-    spec.files.push_back({"/TOP.BIN", test::PatternBytes(3000, 7), {}});
-    const test::BuiltImage image = test::BuildImage(spec);
+    test::ImageSpec recipe;
+    for (int i = 0; i < 90; ++i) recipe.files.push_back({"/ALPHA/A" + std::to_string(i) + ".BIN", test::PatternBytes(10, i), {}});
+    for (int i = 0; i < 100; ++i) recipe.files.push_back({"/ZULU/LONGER_NAME_" + std::to_string(i) + ".DAT", {}, {}});
+    recipe.files.push_back({"/TOP.BIN", test::PatternBytes(3000, 7), {}});
+    const test::BuiltImage image = test::BuildImage(recipe);
     const std::vector<uint8_t> header(image.bytes.begin(), image.bytes.begin() + image.headerSectors * 2048);
 
     IsoIndex index;
@@ -157,7 +157,7 @@ TEST(IsoIndex, WalksDirectoriesOfSeveralSectors) {
 TEST(IsoIndex, FindAcceptsEveryPathForm) {
     const test::ShippedShape shape = test::ShippedShapePackage();
     IsoIndex index;
-    BuildExact(index, shape.spec.header);
+    BuildExact(index, shape.recipe.header);
     ASSERT_NE(index.volume, nullptr) << ErrorOf(index);
     const IsoFileRecord* eboot = index.find("/PSP_GAME/SYSDIR/EBOOT.BIN");
     const IsoFileRecord* umdData = index.find("/UMD_DATA.BIN");
@@ -214,9 +214,9 @@ TEST(IsoIndex, FindOnAnEmptyIndexReturnsNull) {
 }
 
 TEST(IsoIndex, NamesKeepTheirVersionSuffix) {
-    test::ImageSpec spec;
-    spec.files = {{"/README.TXT;1", test::PatternBytes(10, 1), {}}, {"/DATA.BIN", test::PatternBytes(10, 2), {}}};
-    const test::BuiltImage image = test::BuildImage(spec);
+    test::ImageSpec recipe;
+    recipe.files = {{"/README.TXT;1", test::PatternBytes(10, 1), {}}, {"/DATA.BIN", test::PatternBytes(10, 2), {}}};
+    const test::BuiltImage image = test::BuildImage(recipe);
     IsoIndex index;
     BuildExact(index, image.bytes);
     ASSERT_NE(index.volume, nullptr) << ErrorOf(index);
@@ -228,10 +228,10 @@ TEST(IsoIndex, NamesKeepTheirVersionSuffix) {
 }
 
 TEST(IsoIndex, RecordsSharingAStartSectorAreAllKept) {
-    test::ImageSpec spec;
-    spec.files = {{"/EMPTY1.BIN", {}, {}}, {"/EMPTY2.BIN", {}, {}}, {"/FULL.BIN", test::PatternBytes(100, 3), {}},
+    test::ImageSpec recipe;
+    recipe.files = {{"/EMPTY1.BIN", {}, {}}, {"/EMPTY2.BIN", {}, {}}, {"/FULL.BIN", test::PatternBytes(100, 3), {}},
                   {"/ALIAS.BIN", test::PatternBytes(100, 3), {}}};
-    test::BuiltImage image = test::BuildImage(spec);
+    test::BuiltImage image = test::BuildImage(recipe);
     // ALIAS.BIN shares FULL.BIN's extent.
     const uint32_t fullSector = image.file("/FULL.BIN").startSector;
     test::SetRecordExtent(image.bytes, test::RecordOffset(image.bytes, "/ALIAS.BIN"), fullSector);
@@ -254,9 +254,9 @@ TEST(IsoIndex, RecordsSharingAStartSectorAreAllKept) {
 }
 
 TEST(IsoIndex, FirstRecordOfADuplicateNameWins) {
-    test::ImageSpec spec;
-    spec.files = {{"/AAAA.BIN", test::PatternBytes(10, 1), {}}, {"/BBBB.BIN", test::PatternBytes(20, 2), {}}};
-    test::BuiltImage image = test::BuildImage(spec);
+    test::ImageSpec recipe;
+    recipe.files = {{"/AAAA.BIN", test::PatternBytes(10, 1), {}}, {"/BBBB.BIN", test::PatternBytes(20, 2), {}}};
+    test::BuiltImage image = test::BuildImage(recipe);
     const size_t first = test::RecordOffset(image.bytes, "/AAAA.BIN");
     const size_t second = test::RecordOffset(image.bytes, "/BBBB.BIN");
     ASSERT_LT(first, second);
@@ -278,7 +278,7 @@ TEST(IsoIndex, FirstRecordOfADuplicateNameWins) {
 // firstFreeSector with it.
 TEST(IsoIndex, DirectoryAfterItsParentAtAnyHigherSector) {
     const test::ShippedShape shape = test::ShippedShapePackage();
-    std::vector<uint8_t> header = shape.spec.header;
+    std::vector<uint8_t> header = shape.recipe.header;
     test::MoveDirectory(header, "/PSP_GAME/INSDIR", 40);
     IsoIndex index;
     BuildExact(index, header);
@@ -295,7 +295,7 @@ TEST(IsoIndex, FailureEmptiesTheIndexAndClearKeepsTheText) {
     EXPECT_EQ(index.volume, nullptr);
     EXPECT_EQ(index.errorText, nullptr);
 
-    BuildExact(index, shape.spec.header, 32851);
+    BuildExact(index, shape.recipe.header, 32851);
     EXPECT_EQ(index.volume, nullptr);
     ASSERT_NE(index.errorText, nullptr);
     EXPECT_EQ(*index.errorText, IsoErrors::kHeaderTooSmallForSize);
@@ -304,12 +304,12 @@ TEST(IsoIndex, FailureEmptiesTheIndexAndClearKeepsTheText) {
     EXPECT_EQ(*index.errorText, IsoErrors::kHeaderTooSmallForSize);
 
     // A later failure replaces the text; a later success builds on the same object.
-    std::vector<uint8_t> tooLarge = shape.spec.header;
+    std::vector<uint8_t> tooLarge = shape.recipe.header;
     test::SetVolumeSectors(tooLarge, 1u << 21);
     BuildExact(index, tooLarge);
     ASSERT_NE(index.errorText, nullptr);
     EXPECT_EQ(*index.errorText, IsoErrors::kVolumeTooLarge);
-    BuildExact(index, shape.spec.header);
+    BuildExact(index, shape.recipe.header);
     ASSERT_NE(index.volume, nullptr);
     EXPECT_EQ(index.volume->fileCount, 26u);
     index.clear();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <ostream>
 
@@ -111,6 +112,15 @@ const Refusal kRefusals[] = {
          WriteFileBytes(f.translated, bytes);
      },
      3, {"/PSP_GAME/PARAM.SFO carries no CD-XA attributes"}},
+    {"NamesWithVersionSuffixes", nullptr,
+     [](MakerFixture& f) {
+         auto bytes = ReadFileBytes(f.translated);
+         const size_t record = test::RecordOffset(bytes, "/PSP_GAME/USRDIR/EMPTY.DAT");
+         bytes[record + 33 + 7] = ';';  // EMPTY.D;1, nine bytes like EMPTY.DAT
+         bytes[record + 33 + 8] = '1';
+         WriteFileBytes(f.translated, bytes);
+     },
+     3, {"version suffixes (/PSP_GAME/USRDIR/EMPTY.D;1)"}},
     {"TranslatedCutShort", nullptr,
      [](MakerFixture& f) {
          auto bytes = ReadFileBytes(f.translated);

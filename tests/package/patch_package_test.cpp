@@ -47,8 +47,8 @@ public:
 TEST(PatchPackage, ShippedShapeLoadsWithEveryFieldSet) {
     const ShippedShape shape = ShippedShapePackage();
     ASSERT_EQ(shape.headerSectors, 27u);
-    ASSERT_EQ(shape.spec.entries.size(), 26u);
-    const EncodedPackage encoded = EncodePackage(shape.spec);
+    ASSERT_EQ(shape.recipe.entries.size(), 26u);
+    const EncodedPackage encoded = EncodePackage(shape.recipe);
     LoadedPackage loaded(encoded.bytes);
     const PatchPackage& p = loaded.package;
 
@@ -59,7 +59,7 @@ TEST(PatchPackage, ShippedShapeLoadsWithEveryFieldSet) {
     ASSERT_NE(p.header, nullptr);
     // A writable copy, not the package's own bytes.
     EXPECT_NE(p.header.get(), loaded.bytes() + test::kPackageHeaderStart);
-    EXPECT_EQ(std::memcmp(p.header.get(), shape.spec.header.data(), shape.spec.header.size()), 0);
+    EXPECT_EQ(std::memcmp(p.header.get(), shape.recipe.header.data(), shape.recipe.header.size()), 0);
 
     ASSERT_NE(p.headerIndex, nullptr);
     ASSERT_NE(p.headerIndex->volume, nullptr);
@@ -78,8 +78,8 @@ TEST(PatchPackage, ShippedShapeLoadsWithEveryFieldSet) {
     EXPECT_EQ(head.data, p.header.get());
 
     const size_t bootIndex = shape.indexOf(PatchPackage::kBootPath);
-    for (size_t i = 0; i < shape.spec.entries.size(); ++i) {
-        const PackageEntrySpec& want = shape.spec.entries[i];
+    for (size_t i = 0; i < shape.recipe.entries.size(); ++i) {
+        const PackageEntrySpec& want = shape.recipe.entries[i];
         const PatchEntry& e = p.entries[i + 1];
         SCOPED_TRACE(want.path);
         EXPECT_EQ(e.path, reinterpret_cast<const char*>(loaded.bytes() + encoded.entries[i].path));
@@ -106,14 +106,14 @@ TEST(PatchPackage, ShippedShapeLoadsWithEveryFieldSet) {
 
 TEST(PatchPackage, BootFileBecomesACopyOfEbootKeepingItsOwnPlace) {
     const ShippedShape shape = ShippedShapePackage();
-    const EncodedPackage encoded = EncodePackage(shape.spec);
+    const EncodedPackage encoded = EncodePackage(shape.recipe);
     LoadedPackage loaded(encoded.bytes);
     ASSERT_FALSE(loaded.package.corrupt);
 
     const size_t bootIndex = shape.indexOf(PatchPackage::kBootPath);
     const size_t ebootIndex = shape.indexOf(PatchPackage::kEbootPath);
-    ASSERT_EQ(shape.spec.entries[bootIndex].mode, 1u);
-    ASSERT_NE(shape.spec.entries[bootIndex].size, shape.spec.entries[ebootIndex].size);
+    ASSERT_EQ(shape.recipe.entries[bootIndex].mode, 1u);
+    ASSERT_NE(shape.recipe.entries[bootIndex].size, shape.recipe.entries[ebootIndex].size);
     const PatchEntry& boot = loaded.package.entries[bootIndex + 1];
     const PatchEntry& eboot = loaded.package.entries[ebootIndex + 1];
 
@@ -133,8 +133,8 @@ TEST(PatchPackage, BootFileBecomesACopyOfEbootKeepingItsOwnPlace) {
 
 TEST(PatchPackage, EbootOldIsTheBootSourceWhenPresent) {
     const ShippedShape shape = ShippedShapePackage(/*withEbootOld=*/true);
-    ASSERT_EQ(shape.spec.entries.size(), 27u);
-    const EncodedPackage encoded = EncodePackage(shape.spec);
+    ASSERT_EQ(shape.recipe.entries.size(), 27u);
+    const EncodedPackage encoded = EncodePackage(shape.recipe);
     LoadedPackage loaded(encoded.bytes);
     ASSERT_FALSE(loaded.package.corrupt);
 
@@ -143,8 +143,8 @@ TEST(PatchPackage, EbootOldIsTheBootSourceWhenPresent) {
     const PatchEntry& old = loaded.package.entries[oldIndex + 1];
     EXPECT_EQ(boot.data, loaded.bytes() + encoded.entries[oldIndex].stored);
     EXPECT_EQ(boot.dataLength, old.dataLength);
-    EXPECT_EQ(boot.crc, shape.spec.entries[oldIndex].crc);
-    EXPECT_EQ(boot.size, shape.spec.entries[oldIndex].size);
+    EXPECT_EQ(boot.crc, shape.recipe.entries[oldIndex].crc);
+    EXPECT_EQ(boot.size, shape.recipe.entries[oldIndex].size);
     EXPECT_EQ(boot.mode, old.mode);
     EXPECT_NE(boot.crc, shape.entry(PatchPackage::kEbootPath).crc);
     EXPECT_EQ(boot.imageOffset, shape.file(PatchPackage::kBootPath).startSector * 2048u);
@@ -162,35 +162,35 @@ TEST(PatchPackage, AcceptedVariants) {
     };
     const Case cases[] = {
         {"mode-1 entry with stored bytes",
-         [](ShippedShape& s) { s.spec.entries[s.indexOf("/PSP_GAME/SND0.AT3")].stored = {1, 2, 3}; },
+         [](ShippedShape& s) { s.recipe.entries[s.indexOf("/PSP_GAME/SND0.AT3")].stored = {1, 2, 3}; },
          [](const ShippedShape& s, const PatchPackage& p) {
              EXPECT_EQ(p.entries[s.indexOf("/PSP_GAME/SND0.AT3") + 1].dataLength, 3u);
          }},
         {"mode outside 0..2 is not validated",
-         [](ShippedShape& s) { s.spec.entries[s.indexOf("/PSP_GAME/SND0.AT3")].mode = 7; },
+         [](ShippedShape& s) { s.recipe.entries[s.indexOf("/PSP_GAME/SND0.AT3")].mode = 7; },
          [](const ShippedShape& s, const PatchPackage& p) {
              EXPECT_EQ(p.entries[s.indexOf("/PSP_GAME/SND0.AT3") + 1].mode, 7u);
          }},
         {"wrong CRC values are not checked",
-         [](ShippedShape& s) { s.spec.entries[0].crc ^= 0xFFFFFFFFu; },
-         [](const ShippedShape& s, const PatchPackage& p) { EXPECT_EQ(p.entries[1].crc, s.spec.entries[0].crc); }},
+         [](ShippedShape& s) { s.recipe.entries[0].crc ^= 0xFFFFFFFFu; },
+         [](const ShippedShape& s, const PatchPackage& p) { EXPECT_EQ(p.entries[1].crc, s.recipe.entries[0].crc); }},
         {"not every file of the header has an entry",
-         [](ShippedShape& s) { s.spec.entries.erase(s.spec.entries.begin() + static_cast<ptrdiff_t>(s.indexOf("/PSP_GAME/PIC1.PNG"))); },
+         [](ShippedShape& s) { s.recipe.entries.erase(s.recipe.entries.begin() + static_cast<ptrdiff_t>(s.indexOf("/PSP_GAME/PIC1.PNG"))); },
          [](const ShippedShape&, const PatchPackage& p) { EXPECT_EQ(p.entryCount, 25u); }},
         {"a later EBOOT.BIN entry replaces the earlier as the boot source",
          [](ShippedShape& s) {
              PackageEntrySpec second = s.entry(PatchPackage::kEbootPath);
              second.stored.assign(second.size, 0xAB);
              second.crc = test::ReferenceCrc32(second.stored);
-             s.spec.entries.push_back(second);
+             s.recipe.entries.push_back(second);
          },
          [bootOf](const ShippedShape& s, const PatchPackage& p) {
-             EXPECT_EQ(bootOf(s, p).crc, s.spec.entries.back().crc);
-             EXPECT_EQ(bootOf(s, p).data, p.entries[s.spec.entries.size()].data);
+             EXPECT_EQ(bootOf(s, p).crc, s.recipe.entries.back().crc);
+             EXPECT_EQ(bootOf(s, p).data, p.entries[s.recipe.entries.size()].data);
          }},
         {"EBOOT.BIN path with bytes after its zero byte",
          [](ShippedShape& s) {
-             s.spec.entries[s.indexOf(PatchPackage::kEbootPath)].path += std::string("\0XY", 3);
+             s.recipe.entries[s.indexOf(PatchPackage::kEbootPath)].path += std::string("\0XY", 3);
          },
          [bootOf](const ShippedShape& s, const PatchPackage& p) {
              EXPECT_STREQ(p.entries[s.indexOf(std::string(PatchPackage::kEbootPath) + std::string("\0XY", 3)) + 1].path,
@@ -202,7 +202,7 @@ TEST(PatchPackage, AcceptedVariants) {
         SCOPED_TRACE(c.name);
         ShippedShape shape = ShippedShapePackage();
         c.change(shape);
-        LoadedPackage loaded(EncodePackage(shape.spec).bytes);
+        LoadedPackage loaded(EncodePackage(shape.recipe).bytes);
         ASSERT_FALSE(loaded.package.corrupt);
         c.check(shape, loaded.package);
     }
@@ -220,16 +220,16 @@ std::vector<CorruptCase> corruptCases() {
     const auto fromSpec = [&](std::string name, const std::function<void(ShippedShape&)>& change) {
         ShippedShape s = base;
         change(s);
-        cases.push_back({std::move(name), EncodePackage(s.spec).bytes});
+        cases.push_back({std::move(name), EncodePackage(s.recipe).bytes});
     };
-    const EncodedPackage encoded = EncodePackage(base.spec);
+    const EncodedPackage encoded = EncodePackage(base.recipe);
     const auto fromBytes = [&](std::string name, const std::function<void(std::vector<uint8_t>&)>& change) {
         std::vector<uint8_t> bytes = encoded.bytes;
         change(bytes);
         cases.push_back({std::move(name), std::move(bytes)});
     };
     const auto erase = [](ShippedShape& s, const char* path) {
-        s.spec.entries.erase(s.spec.entries.begin() + static_cast<ptrdiff_t>(s.indexOf(path)));
+        s.recipe.entries.erase(s.recipe.entries.begin() + static_cast<ptrdiff_t>(s.indexOf(path)));
     };
 
     // The loader's own conditions.
@@ -239,33 +239,33 @@ std::vector<CorruptCase> corruptCases() {
         s = ShippedShapePackage(true);
         erase(s, PatchPackage::kEbootPath);
     });
-    fromSpec("N = 0 and no entries", [](ShippedShape& s) { s.spec.entries.clear(); });
+    fromSpec("N = 0 and no entries", [](ShippedShape& s) { s.recipe.entries.clear(); });
     fromBytes("N = 0 with entries following", [](std::vector<uint8_t>& b) { test::PutLe32(b, 0, 0); });
-    fromSpec("header too short for the size field", [](ShippedShape& s) { s.spec.header.resize(32851); });
-    fromSpec("header too short for the path tables", [](ShippedShape& s) { s.spec.header.resize(32915); });
-    fromSpec("header of no bytes", [](ShippedShape& s) { s.spec.header.clear(); });
-    fromSpec("header that cannot be indexed", [](ShippedShape& s) { test::SetVolumeSectors(s.spec.header, 1u << 21); });
+    fromSpec("header too short for the size field", [](ShippedShape& s) { s.recipe.header.resize(32851); });
+    fromSpec("header too short for the path tables", [](ShippedShape& s) { s.recipe.header.resize(32915); });
+    fromSpec("header of no bytes", [](ShippedShape& s) { s.recipe.header.clear(); });
+    fromSpec("header that cannot be indexed", [](ShippedShape& s) { test::SetVolumeSectors(s.recipe.header, 1u << 21); });
     fromSpec("path not in the header's directory",
-             [](ShippedShape& s) { s.spec.entries[3].path = "/PSP_GAME/SYSDIR/NOPE.BIN"; });
+             [](ShippedShape& s) { s.recipe.entries[3].path = "/PSP_GAME/SYSDIR/NOPE.BIN"; });
     fromSpec("path differing only in letter case",
-             [](ShippedShape& s) { s.spec.entries[s.indexOf("/PSP_GAME/USRDIR/fonts.pgf")].path = "/PSP_GAME/USRDIR/FONTS.PGF"; });
-    fromSpec("path with a version suffix", [](ShippedShape& s) { s.spec.entries[0].path = "/UMD_DATA.BIN;1"; });
+             [](ShippedShape& s) { s.recipe.entries[s.indexOf("/PSP_GAME/USRDIR/fonts.pgf")].path = "/PSP_GAME/USRDIR/FONTS.PGF"; });
+    fromSpec("path with a version suffix", [](ShippedShape& s) { s.recipe.entries[0].path = "/UMD_DATA.BIN;1"; });
     fromSpec("size one byte larger than the record", [](ShippedShape& s) {
-        auto& e = s.spec.entries[s.indexOf("/PSP_GAME/SND0.AT3")];
+        auto& e = s.recipe.entries[s.indexOf("/PSP_GAME/SND0.AT3")];
         e.size += 1;
     });
     fromSpec("size one byte smaller than the record (mode 0, stored to match)", [](ShippedShape& s) {
-        auto& e = s.spec.entries[0];
+        auto& e = s.recipe.entries[0];
         e.size -= 1;
         e.stored.pop_back();
     });
     fromSpec("BOOT.BIN listed with EBOOT.BIN's size", [](ShippedShape& s) {
-        s.spec.entries[s.indexOf(PatchPackage::kBootPath)].size = s.entry(PatchPackage::kEbootPath).size;
+        s.recipe.entries[s.indexOf(PatchPackage::kBootPath)].size = s.entry(PatchPackage::kEbootPath).size;
     });
     fromSpec("mode-0 stored length one short of the size",
-             [](ShippedShape& s) { s.spec.entries[s.indexOf("/PSP_GAME/PARAM.SFO")].stored.pop_back(); });
+             [](ShippedShape& s) { s.recipe.entries[s.indexOf("/PSP_GAME/PARAM.SFO")].stored.pop_back(); });
     fromSpec("mode-0 stored length one beyond the size",
-             [](ShippedShape& s) { s.spec.entries[s.indexOf("/PSP_GAME/PARAM.SFO")].stored.push_back(0); });
+             [](ShippedShape& s) { s.recipe.entries[s.indexOf("/PSP_GAME/PARAM.SFO")].stored.push_back(0); });
 
     // Fields that run past the end of the bytes.
     const size_t last = encoded.entries.size() - 1;
@@ -297,7 +297,7 @@ std::vector<CorruptCase> corruptCases() {
     };
     for (size_t length = 0; length <= test::kPackageHeaderStart; ++length) cutAt("fixed header", length);
     cutAt("header bytes", test::kPackageHeaderStart + 1);
-    cutAt("header bytes", test::kPackageHeaderStart + base.spec.header.size() - 1);
+    cutAt("header bytes", test::kPackageHeaderStart + base.recipe.header.size() - 1);
     for (size_t i = 0; i < encoded.entries.size(); ++i) {
         const test::EntryOffsets& at = encoded.entries[i];
         const std::string entry = "entry " + std::to_string(i + 1) + " ";
@@ -326,7 +326,7 @@ TEST(PatchPackage, CorruptPackagesEndEmpty) {
 }
 
 TEST(PatchPackage, ExtraBytesAfterTheLastEntryAreIgnored) {
-    std::vector<uint8_t> bytes = EncodePackage(ShippedShapePackage().spec).bytes;
+    std::vector<uint8_t> bytes = EncodePackage(ShippedShapePackage().recipe).bytes;
     const size_t exact = bytes.size();
     bytes.resize(exact + 100, 0xEE);
     LoadedPackage loaded(bytes);
@@ -342,7 +342,7 @@ TEST(PatchPackage, ReleaseEmptiesAndIsIdempotent) {
     expectEmpty(empty);
     EXPECT_FALSE(empty.corrupt);
 
-    const std::vector<uint8_t> bytes = EncodePackage(ShippedShapePackage().spec).bytes;
+    const std::vector<uint8_t> bytes = EncodePackage(ShippedShapePackage().recipe).bytes;
     const ExactBytes exact(bytes);
     PatchPackage p;
     p.load(exact.data(), exact.size());

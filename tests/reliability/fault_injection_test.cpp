@@ -267,10 +267,12 @@ TEST(FaultInjectionArchive, SourceCutInsideTheArchiveAfterLayoutFailsVerificatio
     EXPECT_EQ(std::filesystem::file_size(fixture.output), fixture.expectedFacts.bytes);
 }
 
-#ifndef _WIN32
 // The command line refuses an output volume without room for the image before it builds (exit
 // 21, message 144); the job's own 150 on such a volume is tested with the build job.
 TEST(FaultInjectionDisk, CommandRefusesAFullVolumeWithExit21) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a small volume is made by mounting a tmpfs, on Linux only";
+#else
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     DemoFixture fixture;
     fixture.Write();
@@ -290,12 +292,14 @@ TEST(FaultInjectionDisk, CommandRefusesAFullVolumeWithExit21) {
     EXPECT_EQ(cli::RunPatch(call), 21) << out.str() << err.str();
     EXPECT_NE(out.str().find(MessageUtf8(144)), std::string::npos) << out.str();
     EXPECT_FALSE(std::filesystem::exists(mountPoint / "new.iso"));
-}
 #endif
+}
 
-#ifdef _WIN32
 // Another program holds the output open and denies writing: the job cannot create it (150).
 TEST(FaultInjectionDisk, OutputHeldOpenByAnotherProgramFailsWith150) {
+#ifndef _WIN32
+    GTEST_SKIP() << "share modes that deny writing exist on Windows only";
+#else
     DemoFixture fixture;
     fixture.Write();
     const HANDLE holder = CreateFileW(fixture.output.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS,
@@ -307,8 +311,8 @@ TEST(FaultInjectionDisk, OutputHeldOpenByAnotherProgramFailsWith150) {
     EXPECT_EQ(build.completions[0].second, 150);
     CloseHandle(holder);
     EXPECT_EQ(std::filesystem::file_size(fixture.output), 0u);
-}
 #endif
+}
 
 }  // namespace
 }  // namespace tessaly

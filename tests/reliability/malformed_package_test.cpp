@@ -30,14 +30,14 @@ test::PackageSpec smallSpec() {
     UmdLayout layout;
     layout.files = {{kUmd, 48, 26}, {kBoot, 5000, 27}, {kEboot, 6100, 30}, {kData, 4096, 33}};
     layout.volumeSectors = 35;
-    test::PackageSpec spec;
-    spec.header = BuildUmdHeader(layout);
+    test::PackageSpec recipe;
+    recipe.header = BuildUmdHeader(layout);
     const Bytes umd = test::PatternBytes(48, 1), eboot = test::PatternBytes(6100, 2);
-    spec.entries = {{kUmd, 48, test::ReferenceCrc32(umd), 0, umd},
+    recipe.entries = {{kUmd, 48, test::ReferenceCrc32(umd), 0, umd},
                     {kBoot, 5000, 0x12345678, 1, {}},
                     {kEboot, 6100, test::ReferenceCrc32(eboot), 0, eboot},
                     {kData, 4096, 0x9ABCDEF0, 1, {}}};
-    return spec;
+    return recipe;
 }
 
 void put32(Bytes& b, size_t at, uint32_t value) {
@@ -92,9 +92,9 @@ TEST(MalformedPackage, EveryRowGivesItsDefinedOutcome) {
         {"path in another letter case", [](EncodedPackage& p) { p.bytes[p.entries[0].path + 1] = 'u'; }, true},
         {"path with a zero byte inside: looked up up to that byte",
          [](EncodedPackage& p) {
-             test::PackageSpec spec = smallSpec();
-             spec.entries[0].path = std::string(kUmd) + std::string(1, '\0') + "TAIL";
-             p = test::EncodePackage(spec);
+             test::PackageSpec recipe = smallSpec();
+             recipe.entries[0].path = std::string(kUmd) + std::string(1, '\0') + "TAIL";
+             p = test::EncodePackage(recipe);
          },
          false, [](const PatchPackage& package) { EXPECT_STREQ(package.entries[1].path, kUmd); }},
 
@@ -103,30 +103,30 @@ TEST(MalformedPackage, EveryRowGivesItsDefinedOutcome) {
          [](EncodedPackage& p) { put32(p.bytes, p.entries[3].size, 4097); }, true},
         {"stored file whose stored length differs from its size",
          [](EncodedPackage& p) {
-             test::PackageSpec spec = smallSpec();
-             spec.entries[0].stored.pop_back();
-             p = test::EncodePackage(spec);
+             test::PackageSpec recipe = smallSpec();
+             recipe.entries[0].stored.pop_back();
+             p = test::EncodePackage(recipe);
          },
          true},
         {"copied file with stored bytes of another length",
          [](EncodedPackage& p) {
-             test::PackageSpec spec = smallSpec();
-             spec.entries[3].stored = Bytes(7, 0xEE);
-             p = test::EncodePackage(spec);
+             test::PackageSpec recipe = smallSpec();
+             recipe.entries[3].stored = Bytes(7, 0xEE);
+             p = test::EncodePackage(recipe);
          },
          false, [](const PatchPackage& package) { EXPECT_EQ(package.entries[4].dataLength, 7u); }},
         {"no BOOT.BIN entry",
          [](EncodedPackage& p) {
-             test::PackageSpec spec = smallSpec();
-             spec.entries.erase(spec.entries.begin() + 1);
-             p = test::EncodePackage(spec);
+             test::PackageSpec recipe = smallSpec();
+             recipe.entries.erase(recipe.entries.begin() + 1);
+             p = test::EncodePackage(recipe);
          },
          true},
         {"no EBOOT.BIN entry",
          [](EncodedPackage& p) {
-             test::PackageSpec spec = smallSpec();
-             spec.entries.erase(spec.entries.begin() + 2);
-             p = test::EncodePackage(spec);
+             test::PackageSpec recipe = smallSpec();
+             recipe.entries.erase(recipe.entries.begin() + 2);
+             p = test::EncodePackage(recipe);
          },
          true},
         {"bytes after the last entry: the package ends where its last entry ends",

@@ -243,10 +243,12 @@ TEST_F(Threads, FlagRaisedFromAnotherThreadAtAnyMomentGivesAConsistentEnding) {
     }
 }
 
-#ifndef _WIN32
 // Ctrl-C during `tessaly patch`: the command runs on a thread of its own while this thread sends
 // SIGINT until it returns; the interrupt raises the build's flag, the build stops, exit code 2.
 TEST(ThreadsCommandLine, InterruptDuringPatchCancelsTheBuild) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a console Ctrl-C event reaches every process of the console, the test runner too";
+#else
     DemoFixture fixture;
     fixture.Write();
     // Signals that arrive before the command installs its own flag land here, not in the default
@@ -277,8 +279,8 @@ TEST(ThreadsCommandLine, InterruptDuringPatchCancelsTheBuild) {
 
     EXPECT_EQ(code, 2) << out.str() << err.str();
     EXPECT_NE(out.str().find(MessageUtf8(164)), std::string::npos) << out.str();
-}
 #endif
+}
 
 }  // namespace
 }  // namespace tessaly

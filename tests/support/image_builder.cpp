@@ -88,32 +88,32 @@ const UmdFile& BuiltImage::file(std::string_view path) const {
     throw std::runtime_error("no such file in the image: " + std::string(path));
 }
 
-BuiltImage BuildImage(const ImageSpec& spec) {
+BuiltImage BuildImage(const ImageSpec& recipe) {
     BuiltImage image;
-    image.layout.directories = spec.directories;
-    for (const ImageFileSpec& f : spec.files)
+    image.layout.directories = recipe.directories;
+    for (const ImageFileSpec& f : recipe.files)
         image.layout.files.push_back({f.path, static_cast<uint32_t>(f.contents.size()), 0});
     image.headerSectors = UmdHeaderSectors(image.layout);
 
     uint32_t next = image.headerSectors;
     uint32_t end = image.headerSectors;
-    for (size_t i = 0; i < spec.files.size(); ++i) {
+    for (size_t i = 0; i < recipe.files.size(); ++i) {
         UmdFile& f = image.layout.files[i];
-        f.startSector = spec.files[i].startSector.value_or(next);
+        f.startSector = recipe.files[i].startSector.value_or(next);
         next = std::max(next, f.startSector + SectorsFor(f.size));
         end = std::max(end, f.startSector + SectorsFor(f.size));
     }
-    image.layout.volumeSectors = spec.volumeSectors != 0 ? spec.volumeSectors : end;
+    image.layout.volumeSectors = recipe.volumeSectors != 0 ? recipe.volumeSectors : end;
 
     image.bytes = BuildUmdHeader(image.layout);
-    const uint64_t length = std::max<uint64_t>(static_cast<uint64_t>(end) * kSector, spec.minimumBytes);
+    const uint64_t length = std::max<uint64_t>(static_cast<uint64_t>(end) * kSector, recipe.minimumBytes);
     image.bytes.resize(static_cast<size_t>(length), 0);
-    for (size_t i = 0; i < spec.files.size(); ++i) {
-        const auto& contents = spec.files[i].contents;
+    for (size_t i = 0; i < recipe.files.size(); ++i) {
+        const auto& contents = recipe.files[i].contents;
         std::copy(contents.begin(), contents.end(),
                   image.bytes.begin() + static_cast<ptrdiff_t>(image.layout.files[i].startSector * kSector));
     }
-    if (spec.exactBytes) image.bytes.resize(static_cast<size_t>(*spec.exactBytes), 0);
+    if (recipe.exactBytes) image.bytes.resize(static_cast<size_t>(*recipe.exactBytes), 0);
     return image;
 }
 
@@ -121,16 +121,16 @@ ImageSpec SampleDiscSpec(std::string_view productCode) {
     std::string umdData(productCode);
     umdData += "|4F1C29A83B0D7E65|0001|G";
     umdData.resize(48, '\0');
-    ImageSpec spec;
-    spec.files = {
+    ImageSpec recipe;
+    recipe.files = {
         {"/UMD_DATA.BIN", std::vector<uint8_t>(umdData.begin(), umdData.end()), std::nullopt},
         {"/PSP_GAME/PARAM.SFO", PatternBytes(700, 1), std::nullopt},
         {"/PSP_GAME/SYSDIR/BOOT.BIN", PatternBytes(5000, 2), std::nullopt},
         {"/PSP_GAME/SYSDIR/EBOOT.BIN", PatternBytes(6100, 3), std::nullopt},
         {"/PSP_GAME/USRDIR/DATA.BIN", PatternBytes(3 * kSector, 4), std::nullopt},
     };
-    spec.minimumBytes = 600 * 1024;  // more than openImage reads
-    return spec;
+    recipe.minimumBytes = 600 * 1024;  // more than openImage reads
+    return recipe;
 }
 
 uint32_t GetLe32(const std::vector<uint8_t>& image, size_t offset) {

@@ -44,7 +44,7 @@ struct BuiltImage {
     const UmdFile& file(std::string_view path) const;
 };
 
-BuiltImage BuildImage(const ImageSpec& spec);
+BuiltImage BuildImage(const ImageSpec& recipe);
 
 // A small disc shaped like the target: /UMD_DATA.BIN (48 bytes, beginning with `productCode`),
 // PSP_GAME with SYSDIR and USRDIR, a few files; longer than the 512 KiB that openImage reads.

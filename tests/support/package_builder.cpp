@@ -61,15 +61,15 @@ uint32_t ReferenceCrc32(const uint8_t* data, size_t length) {
     return ~c;
 }
 
-EncodedPackage EncodePackage(const PackageSpec& spec) {
+EncodedPackage EncodePackage(const PackageSpec& recipe) {
     EncodedPackage out;
-    out.headerCrc = ReferenceCrc32(spec.header);
+    out.headerCrc = ReferenceCrc32(recipe.header);
     std::vector<uint8_t>& b = out.bytes;
-    put32(b, spec.entries.size());
-    put32(b, spec.header.size());
+    put32(b, recipe.entries.size());
+    put32(b, recipe.header.size());
     put32(b, out.headerCrc);
-    b.insert(b.end(), spec.header.begin(), spec.header.end());
-    for (const PackageEntrySpec& e : spec.entries) {
+    b.insert(b.end(), recipe.header.begin(), recipe.header.end());
+    for (const PackageEntrySpec& e : recipe.entries) {
         EntryOffsets at;
         at.pathLength = b.size();
         put32(b, e.path.size());
@@ -94,8 +94,8 @@ EncodedPackage EncodePackage(const PackageSpec& spec) {
 }
 
 size_t ShippedShape::indexOf(std::string_view path) const {
-    for (size_t i = 0; i < spec.entries.size(); ++i)
-        if (spec.entries[i].path == path) return i;
+    for (size_t i = 0; i < recipe.entries.size(); ++i)
+        if (recipe.entries[i].path == path) return i;
     throw std::runtime_error("no entry for " + std::string(path));
 }
 
@@ -118,7 +118,7 @@ ShippedShape ShippedShapePackage(bool withEbootOld) {
         next += SectorsFor(f.size);
     }
     shape.layout.volumeSectors = next;
-    shape.spec.header = BuildUmdHeader(shape.layout);
+    shape.recipe.header = BuildUmdHeader(shape.layout);
 
     uint32_t seed = 100;
     for (const ShapeFile& f : files) {
@@ -130,7 +130,7 @@ ShippedShape ShippedShapePackage(bool withEbootOld) {
         e.crc = ReferenceCrc32(contents);
         if (f.mode == 0) e.stored = contents;
         if (f.mode == 2) e.stored = PatternBytes(321, ++seed);  // stand-in archive patch records
-        shape.spec.entries.push_back(std::move(e));
+        shape.recipe.entries.push_back(std::move(e));
     }
     return shape;
 }

@@ -49,7 +49,7 @@ constexpr size_t kPackageHeaderLengthField = 4;
 constexpr size_t kPackageHeaderCrcField = 8;
 constexpr size_t kPackageHeaderStart = 12;
 
-EncodedPackage EncodePackage(const PackageSpec& spec);
+EncodedPackage EncodePackage(const PackageSpec& recipe);
 
 // Standard reflected CRC-32, bit by bit: independent of the product's table and fast path.
 uint32_t ReferenceCrc32(const uint8_t* data, size_t length);
@@ -62,13 +62,13 @@ inline uint32_t ReferenceCrc32(const std::vector<uint8_t>& data) { return Refere
 // size, which differs from EBOOT.BIN's), 1 in mode 2 (/PSP_GAME/INSDIR/RES.DAT).
 // withEbootOld adds a mode-0 /PSP_GAME/SYSDIR/EBOOT.OLD as a 27th entry.
 struct ShippedShape {
-    PackageSpec spec;
+    PackageSpec recipe;
     UmdLayout layout;  // the header's layout: every file's start sector and size
     uint32_t headerSectors = 0;
 
-    // Index of an entry in spec.entries (the loader's entry number is this + 1).
+    // Index of an entry in recipe.entries (the loader's entry number is this + 1).
     size_t indexOf(std::string_view path) const;
-    const PackageEntrySpec& entry(std::string_view path) const { return spec.entries[indexOf(path)]; }
+    const PackageEntrySpec& entry(std::string_view path) const { return recipe.entries[indexOf(path)]; }
     const UmdFile& file(std::string_view path) const;
 };
 

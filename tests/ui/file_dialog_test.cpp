@@ -23,7 +23,7 @@ using test::WindowDriver;
 struct FilterCase {
     const char* name;
     const wchar_t* filter;
-    std::vector<std::pair<std::wstring, std::wstring>> specs;
+    std::vector<std::pair<std::wstring, std::wstring>> recipes;
 };
 
 void PrintTo(const FilterCase& row, std::ostream* out) { *out << row.name; }
@@ -31,10 +31,10 @@ void PrintTo(const FilterCase& row, std::ostream* out) { *out << row.name; }
 class FilterNotation : public ::testing::TestWithParam<FilterCase> {};
 
 TEST_P(FilterNotation, SplitsIntoNameAndPatternPairs) {
-    std::vector<std::pair<std::wstring, std::wstring>> specs;
-    for (const CFileDialog::FilterSpec& spec : CFileDialog::ParseFilter(GetParam().filter))
-        specs.emplace_back(spec.name, spec.pattern);
-    EXPECT_EQ(specs, GetParam().specs);
+    std::vector<std::pair<std::wstring, std::wstring>> recipes;
+    for (const CFileDialog::FilterSpec& recipe : CFileDialog::ParseFilter(GetParam().filter))
+        recipes.emplace_back(recipe.name, recipe.pattern);
+    EXPECT_EQ(recipes, GetParam().recipes);
 }
 
 INSTANTIATE_TEST_SUITE_P(

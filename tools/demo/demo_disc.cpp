@@ -202,20 +202,20 @@ DemoDisc MakeDemoDisc(const DemoOptions& options) {
     if (options.fullScale) return MakeFullScaleDisc(options.seed);
     Random random(options.seed);
     DemoDisc disc;
-    for (const FileSpec& spec : kFiles) {
+    for (const FileSpec& recipe : kFiles) {
         DemoFile f;
-        f.path = spec.path;
-        f.mode = spec.mode;
+        f.path = recipe.path;
+        f.mode = recipe.mode;
         const uint64_t seed = options.seed * 1000003u + disc.files.size();
         if (f.path == "/UMD_DATA.BIN") {
             const std::string text = "KVXM-20417|0123456789ABCDEF|0001|G|DEMO DISC FOR TESSALY  ";
-            f.original = Contents::Bytes(std::vector<uint8_t>(text.begin(), text.begin() + spec.originalSize));
+            f.original = Contents::Bytes(std::vector<uint8_t>(text.begin(), text.begin() + recipe.originalSize));
             f.translated = f.original;
-        } else if (spec.mode == 2) {
+        } else if (recipe.mode == 2) {
             makeResourceArchive(random, f, disc.recordCount);
         } else {
-            f.original = Contents::Pattern(seed, spec.originalSize);
-            f.translated = spec.mode == 1 ? f.original : Contents::Pattern(seed + 0x5000, spec.translatedSize);
+            f.original = Contents::Pattern(seed, recipe.originalSize);
+            f.translated = recipe.mode == 1 ? f.original : Contents::Pattern(seed + 0x5000, recipe.translatedSize);
         }
         disc.files.push_back(std::move(f));
     }

@@ -106,12 +106,12 @@ constexpr LevelShape kLevels[] = {
 uint64_t measure(const Node& node);
 
 ArchiveLayout layOut(const Node& archive) {
-    std::vector<ArchiveMemberSpec> specs;
-    for (const Node& m : archive.members) specs.push_back({m.name, m.reserved, measure(m)});
+    std::vector<ArchiveMemberSpec> recipes;
+    for (const Node& m : archive.members) recipes.push_back({m.name, m.reserved, measure(m)});
     ArchiveWriteOptions options;
     options.headerReserved = archive.headerReserved;
     options.nameFieldWidth = kNameFieldWidth;
-    return LayOutArchive(specs, options);
+    return LayOutArchive(recipes, options);
 }
 
 uint64_t measure(const Node& node) { return node.isArchive ? layOut(node).archiveSize : node.size; }
@@ -310,20 +310,20 @@ void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) 
 DemoDisc MakeFullScaleDisc(uint64_t seed) {
     Random random(seed);
     DemoDisc disc;
-    for (const FileSpec& spec : kFiles) {
+    for (const FileSpec& recipe : kFiles) {
         DemoFile f;
-        f.path = spec.path;
-        f.mode = spec.mode;
+        f.path = recipe.path;
+        f.mode = recipe.mode;
         const uint64_t fileSeed = seed * 1000003u + 0xF00000u + disc.files.size();
         if (f.path == "/UMD_DATA.BIN") {
             const std::string text = "KVXM-20417|0123456789ABCDEF|0001|G|FULL-SCALE DEMO DISC  ";
-            f.original = Contents::Bytes(std::vector<uint8_t>(text.begin(), text.begin() + spec.originalSize));
+            f.original = Contents::Bytes(std::vector<uint8_t>(text.begin(), text.begin() + recipe.originalSize));
             f.translated = f.original;
-        } else if (spec.mode == 2) {
+        } else if (recipe.mode == 2) {
             makeResourceArchive(random, f, disc.recordCount);
         } else {
-            f.original = Contents::Pattern(fileSeed, spec.originalSize);
-            f.translated = spec.mode == 1 ? f.original : Contents::Pattern(fileSeed + 0x5000, spec.translatedSize);
+            f.original = Contents::Pattern(fileSeed, recipe.originalSize);
+            f.translated = recipe.mode == 1 ? f.original : Contents::Pattern(fileSeed + 0x5000, recipe.translatedSize);
         }
         disc.files.push_back(std::move(f));
     }
