@@ -138,7 +138,12 @@ bool SaveWindowPicture(HWND window, const std::string& importTool, const std::st
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     std::error_code error;
-    return finished && exitCode == 0 && std::filesystem::file_size(PathFromUtf8("Z:" + unixFile), error) > leastBytes;
+    const uintmax_t bytes = std::filesystem::file_size(PathFromUtf8("Z:" + unixFile), error);
+    if (finished && exitCode == 0 && !error && bytes > leastBytes) return true;
+    std::fprintf(stderr, "screenshot %s: %s, exit code %lu, %ju bytes\n", unixFile.c_str(),
+                 finished ? "finished" : "still running", static_cast<unsigned long>(exitCode),
+                 error ? uintmax_t{0} : bytes);
+    return false;
 }
 
 void RunWithDriver(const std::function<void()>& modal, const std::function<void(WindowDriver&)>& drive) {
