@@ -149,13 +149,7 @@ TEST(CloseDuringBuild, EscapeAsksAndNoGoesOnEnterAsksAndYesWaitsForTheWorkerItse
                       box = driver.WaitForBox();
                       ASSERT_NE(box, nullptr);
                       WindowDriver::Press(box, IDYES);
-                      WindowDriver::WaitUntil([&] { return driver.Boxes().empty(); });
-                      WindowDriver::WaitUntil(
-                          [&] {
-                              boxesAfterYes = std::max(boxesAfterYes, driver.Boxes().size());
-                              return !driver.MainDialogExists();
-                          },
-                          15s);
+                      boxesAfterYes = driver.BoxesUntilTheDialogEnds();
                   });
     EXPECT_EQ(statusDuringBuild, L"正在生成汉化版镜像...");
     EXPECT_TRUE(barShown);

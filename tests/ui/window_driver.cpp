@@ -4,10 +4,11 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace tessaly::test {
@@ -40,6 +41,18 @@ bool WindowDriver::MainDialogExists() const {
         if (::GetDlgItem(dialog, 1000) != nullptr) return true;
     }
     return false;
+}
+
+size_t WindowDriver::BoxesUntilTheDialogEnds(std::chrono::milliseconds timeout) const {
+    WaitUntil([&] { return Boxes().empty(); });
+    size_t most = 0;
+    WaitUntil(
+        [&] {
+            most = std::max(most, Boxes().size());
+            return !MainDialogExists();
+        },
+        timeout);
+    return most;
 }
 
 HWND WindowDriver::WaitForMainDialog(std::chrono::milliseconds timeout) const {

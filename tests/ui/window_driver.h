@@ -25,6 +25,9 @@ public:
     HWND WaitForBox(std::chrono::milliseconds timeout = 10s) const;
     // Whether the window thread still shows a main dialog.
     bool MainDialogExists() const;
+    // After a box has been answered: waits for it to go, then for the main dialog to end, and
+    // returns the most boxes seen meanwhile (a completion box, for one).
+    size_t BoxesUntilTheDialogEnds(std::chrono::milliseconds timeout = 15s) const;
 
     static std::wstring Text(HWND window);
     static std::wstring ItemText(HWND dialog, int id);
