@@ -150,17 +150,8 @@ int RunPatch(const Invocation& call) {
         return UsageError(call, kUsage, dryRun ? "expected SOURCE" : "expected SOURCE and OUTPUT");
 
     PackageSource source;
-    std::string problem;
-    if (!source.Load(packageFile, problem)) {
-        call.err << "tessaly: " << problem << "\n";
-        return kExitUsage;
-    }
     PatchPackage package;
-    package.load(source.Bytes(), source.Size());
-    if (package.corrupt) {
-        call.out << MessageUtf8(138) << "\n";
-        return kExitPackageCorrupt;
-    }
+    if (const auto failed = LoadCommandPackage(call, packageFile, source, package)) return *failed;
 
     const std::filesystem::path sourcePath = PathFromUtf8(rest[0]);
     const std::filesystem::path outputPath = dryRun ? std::filesystem::path() : PathFromUtf8(rest[1]);

@@ -6,7 +6,6 @@
 #include "maker/image_verify.h"
 #include "package/patch_package.h"
 #include "platform/text.h"
-#include "resources/messages.h"
 
 namespace tessaly::cli {
 
@@ -37,17 +36,8 @@ int RunVerify(const Invocation& call) {
     if (rest.size() != 1) return UsageError(call, kUsage, "expected IMAGE");
 
     PackageSource source;
-    std::string problem;
-    if (!source.Load(packageFile, problem)) {
-        call.err << "tessaly: " << problem << "\n";
-        return kExitUsage;
-    }
     PatchPackage package;
-    package.load(source.Bytes(), source.Size());
-    if (package.corrupt) {
-        call.out << MessageUtf8(138) << "\n";
-        return kExitPackageCorrupt;
-    }
+    if (const auto failed = LoadCommandPackage(call, packageFile, source, package)) return *failed;
 
     const maker::VerifyOutcome outcome = maker::VerifyImage(package, PathFromUtf8(rest[0]));
     if (!outcome.readable) {

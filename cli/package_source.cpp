@@ -2,8 +2,10 @@
 
 #include <fstream>
 
+#include "cli/exit_codes.h"
 #include "platform/text.h"
 #include "resources/embedded_package.h"
+#include "resources/messages.h"
 
 namespace tessaly::cli {
 
@@ -30,6 +32,21 @@ bool PackageSource::Load(const std::optional<std::string>& file, std::string& pr
     m_size = m_fileBytes.size();
     m_description = *file;
     return true;
+}
+
+std::optional<int> LoadCommandPackage(const Invocation& call, const std::optional<std::string>& file,
+                                      PackageSource& source, PatchPackage& package) {
+    std::string problem;
+    if (!source.Load(file, problem)) {
+        call.err << "tessaly: " << problem << "\n";
+        return kExitUsage;
+    }
+    package.load(source.Bytes(), source.Size());
+    if (package.corrupt) {
+        call.out << MessageUtf8(138) << "\n";
+        return kExitPackageCorrupt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tessaly::cli

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "package/patch_package.h"
+
 namespace tessaly::cli {
 
 class PackageSource {
@@ -23,5 +26,10 @@ private:
     size_t m_size = 0;
     std::string m_description;
 };
+
+// Loads the package of a command that builds or checks with it: the exit code when it cannot be
+// read (usage, with the reason) or is corrupt (message 138), nothing when `package` is ready.
+std::optional<int> LoadCommandPackage(const Invocation& call, const std::optional<std::string>& file,
+                                      PackageSource& source, PatchPackage& package);
 
 }  // namespace tessaly::cli

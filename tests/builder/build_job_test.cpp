@@ -14,17 +14,14 @@
 #include "package/patch_package.h"
 #include "platform/fault_injection.h"
 #include "platform/file.h"
+#include "support/small_volume.h"
 #include "support/temp_dir.h"
-
-#ifndef _WIN32
-#include <sys/mount.h>
-#include <unistd.h>
-#endif
 
 namespace tessaly {
 namespace {
 
 using test::DemoFixture;
+using test::SmallVolume;
 using test::ReadFileBytes;
 
 class RecordingBuild : public BuildContext {
@@ -333,17 +330,11 @@ TEST(BuildJobPackage, FontSlotIsAlways1024SectorsWithZerosAfterTheFont) {
 #ifndef _WIN32
 // A volume too small for the image: the length reservation fails before any data is written.
 TEST(BuildJobDisk, TooSmallVolumeFailsWith150BeforeWriting) {
-    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     DemoFixture fixture;
     fixture.Write();
-    const auto mountPoint = fixture.dir / "small";
-    std::filesystem::create_directory(mountPoint);
-    if (mount("tessaly-test", mountPoint.c_str(), "tmpfs", 0, "size=4m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        std::filesystem::path at;
-        ~Unmount() { umount(at.c_str()); }
-    } unmount{mountPoint};
+    const SmallVolume small(fixture.dir / "small");
+    if (!small.WhyNot().empty()) GTEST_SKIP() << small.WhyNot();
+    const auto& mountPoint = small.Path();
     RecordingBuild build(fixture, mountPoint / "new.iso");
     EXPECT_EQ(build.Run(), static_cast<uint32_t>(JobResult::PathError));
     ASSERT_EQ(build.completions.size(), 1u);

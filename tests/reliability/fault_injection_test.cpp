@@ -25,19 +25,18 @@
 #include "resources/messages.h"
 #include "support/open_files.h"
 #include "support/temp_dir.h"
+#include "support/small_volume.h"
 #include "whole_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/mount.h>
-#include <unistd.h>
 #endif
 
 namespace tessaly {
 namespace {
 
 using test::DemoFixture;
+using test::SmallVolume;
 using test::ReadWholeFile;
 
 class Build : public BuildContext {
@@ -270,20 +269,11 @@ TEST(FaultInjectionArchive, SourceCutInsideTheArchiveAfterLayoutFailsVerificatio
 // The command line refuses an output volume without room for the image before it builds (exit
 // 21, message 144); the job's own 150 on such a volume is tested with the build job.
 TEST(FaultInjectionDisk, CommandRefusesAFullVolumeWithExit21) {
-#ifdef _WIN32
-    GTEST_SKIP() << "a small volume is made by mounting a tmpfs, on Linux only";
-#else
-    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     DemoFixture fixture;
     fixture.Write();
-    const auto mountPoint = fixture.dir / "small";
-    std::filesystem::create_directory(mountPoint);
-    if (mount("tessaly-reliability", mountPoint.c_str(), "tmpfs", 0, "size=4m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        std::filesystem::path at;
-        ~Unmount() { umount(at.c_str()); }
-    } unmount{mountPoint};
+    const SmallVolume small(fixture.dir / "small");
+    if (!small.WhyNot().empty()) GTEST_SKIP() << small.WhyNot();
+    const auto& mountPoint = small.Path();
 
     std::ostringstream out, err;
     const cli::Invocation call{{"--quiet", "--package", PathToUtf8(fixture.package), PathToUtf8(fixture.original),
@@ -292,7 +282,6 @@ TEST(FaultInjectionDisk, CommandRefusesAFullVolumeWithExit21) {
     EXPECT_EQ(cli::RunPatch(call), 21) << out.str() << err.str();
     EXPECT_NE(out.str().find(MessageUtf8(144)), std::string::npos) << out.str();
     EXPECT_FALSE(std::filesystem::exists(mountPoint / "new.iso"));
-#endif
 }
 
 // Another program holds the output open and denies writing: the job cannot create it (150).

@@ -35,24 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::wstring kTitle = L"《Quillmoor 2》DISC1 - 汉化补丁";
 
-class TestDialog : public CTessaly_Dlg {
-public:
-    void RunOnWindowThread(HWND window, const std::function<void()>& work) {
-        ::SendMessageW(window, kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
-    }
-
-protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == kRunMessage) {
-            (*reinterpret_cast<const std::function<void()>*>(lParam))();
-            return 0;
-        }
-        return CTessaly_Dlg::WindowProc(message, wParam, lParam);
-    }
-
-private:
-    static constexpr UINT kRunMessage = WM_APP + 100;
-};
+using test::TestDialog;
 
 class BuildEntryOverride {
 public:

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "ui/tessaly_dlg.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -43,6 +45,27 @@ public:
 private:
     std::vector<HWND> Dialogs() const;
     DWORD m_thread;
+};
+
+// The main dialog, plus a way for the driver to run code on the window thread (as the window's
+// own handlers would).
+class TestDialog : public CTessaly_Dlg {
+public:
+    void RunOnWindowThread(HWND window, const std::function<void()>& work) {
+        ::SendMessageW(window, kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
+    }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == kRunMessage) {
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return 0;
+        }
+        return CTessaly_Dlg::WindowProc(message, wParam, lParam);
+    }
+
+private:
+    static constexpr UINT kRunMessage = WM_APP + 100;
 };
 
 bool RunningUnderWine();

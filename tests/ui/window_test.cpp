@@ -42,26 +42,7 @@ using Access = TessalyDlgTestAccess;
 const std::wstring kTitle = L"《Quillmoor 2》DISC1 - 汉化补丁";
 const std::wstring kWaitingStatus = L"请将原版ISO拖放至上方的图片中";
 
-// The main dialog, plus a way for the driver to run code on the window thread (as the window's
-// own handlers would).
-class TestDialog : public CTessaly_Dlg {
-public:
-    void RunOnWindowThread(HWND window, const std::function<void()>& work) {
-        ::SendMessageW(window, kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
-    }
-
-protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == kRunMessage) {
-            (*reinterpret_cast<const std::function<void()>*>(lParam))();
-            return 0;
-        }
-        return CTessaly_Dlg::WindowProc(message, wParam, lParam);
-    }
-
-private:
-    static constexpr UINT kRunMessage = WM_APP + 100;
-};
+using test::TestDialog;
 
 // Replaces a seam for the length of a test.
 template <class F>

@@ -9,6 +9,7 @@
 #include "archive/archive_writer.h"
 #include "tools/demo/demo_disc.h"
 #include "tools/demo/full_scale.h"
+#include "tools/demo/member_paths.h"
 #include "tools/demo/pattern.h"
 #include "tools/demo/random.h"
 
@@ -99,22 +100,6 @@ Member makeArchive(Random& random, uint32_t depth, uint32_t maxDepth, uint32_t& 
     return archive;
 }
 
-void collectLeaves(const Member& archive, std::vector<uint32_t>& path, std::vector<std::vector<uint32_t>>& out) {
-    for (uint32_t k = 1; k <= archive.members.size(); ++k) {
-        path.push_back(k);
-        const Member& m = archive.members[k - 1];
-        if (m.isArchive) collectLeaves(m, path, out);
-        else if (path.size() >= 2 && path.size() <= 5) out.push_back(path);
-        path.pop_back();
-    }
-}
-
-Member& memberAt(Member& root, const std::vector<uint32_t>& path) {
-    Member* m = &root;
-    for (uint32_t index : path) m = &m->members.at(index - 1);
-    return *m;
-}
-
 // RES.DAT before and after the translation, and the records that turn one into the other.
 void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) {
     uint32_t serial = 0;
@@ -123,13 +108,13 @@ void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) 
 
     std::vector<std::vector<uint32_t>> leaves;
     std::vector<uint32_t> path;
-    collectLeaves(original, path, leaves);
+    CollectReplaceableLeaves(original, path, leaves);
     std::vector<std::vector<uint32_t>> chosen;
     for (size_t i = 0; i < leaves.size(); i += 3) chosen.push_back(leaves[i]);
 
     std::vector<ArchivePatchInput> records;
     for (size_t i = 0; i < chosen.size(); ++i) {
-        Member& target = memberAt(translated, chosen[i]);
+        Member& target = MemberAt(translated, chosen[i]);
         if (i == 1 && chosen[i].size() == 2) {
             // A leaf that becomes an archive, and a later record that replaces a member inside it.
             Member sub;
@@ -141,12 +126,12 @@ void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) 
                 sub.members.push_back(std::move(leaf));
             }
             target = sub;
-            target.name = memberAt(original, chosen[i]).name;
+            target.name = MemberAt(original, chosen[i]).name;
             records.push_back({chosen[i], serialise(sub)});
             auto inner = chosen[i];
             inner.push_back(2);
-            memberAt(translated, inner).bytes = gzip(translatedText(random, 40));
-            records.push_back({inner, memberAt(translated, inner).bytes});
+            MemberAt(translated, inner).bytes = gzip(translatedText(random, 40));
+            records.push_back({inner, MemberAt(translated, inner).bytes});
             continue;
         }
         target.bytes = i % 4 == 3 ? pattern(0xBE000000u + i, 1 + random.Below(70000))

@@ -11,6 +11,7 @@
 #include "archive/archive_writer.h"
 #include "tools/demo/demo_disc.h"
 #include "tools/demo/full_scale.h"
+#include "tools/demo/member_paths.h"
 #include "tools/demo/pattern.h"
 #include "tools/demo/random.h"
 
@@ -157,22 +158,6 @@ Node makeArchive(Random& random, uint32_t level, uint64_t& serial) {
     return archive;
 }
 
-void collectLeaves(const Node& archive, std::vector<uint32_t>& path, std::vector<std::vector<uint32_t>>& out) {
-    for (uint32_t k = 1; k <= archive.members.size(); ++k) {
-        path.push_back(k);
-        const Node& m = archive.members[k - 1];
-        if (m.isArchive) collectLeaves(m, path, out);
-        else if (path.size() >= 2 && path.size() <= 5) out.push_back(path);
-        path.pop_back();
-    }
-}
-
-Node& nodeAt(Node& root, const std::vector<uint32_t>& path) {
-    Node* m = &root;
-    for (uint32_t index : path) m = &m->members.at(index - 1);
-    return *m;
-}
-
 // A gzip stream's header followed by incompressible bytes: the shape of the replacement members.
 std::vector<uint8_t> gzipLike(Random& random, uint32_t size) {
     std::vector<uint8_t> out(size);
@@ -222,8 +207,8 @@ void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) 
     // The replaced leaves, ascending by path: small members (scripts and texts), as in the game.
     std::vector<std::vector<uint32_t>> leaves;
     std::vector<uint32_t> path;
-    collectLeaves(original, path, leaves);
-    std::erase_if(leaves, [&](const auto& p) { return nodeAt(original, p).size > kReplacedLeafLimit; });
+    CollectReplaceableLeaves(original, path, leaves);
+    std::erase_if(leaves, [&](const auto& p) { return MemberAt(original, p).size > kReplacedLeafLimit; });
     for (size_t i = leaves.size(); i > 1; --i) std::swap(leaves[i - 1], leaves[random.Below(static_cast<uint32_t>(i))]);
     const uint32_t leafRecords = kRecordCount - 1;  // one more record reaches inside a new archive
     if (leaves.size() < leafRecords) throw std::logic_error("full-scale archive: too few leaves");
@@ -272,21 +257,21 @@ void makeResourceArchive(Random& random, DemoFile& file, uint32_t& recordCount) 
     for (const auto& p : leaves) {
         if (p == *nested) {
             records.push_back({p, subBytes});
-            Node& target = nodeAt(translated, p);
+            Node& target = MemberAt(translated, p);
             const std::string name = target.name;
             const uint32_t reserved = target.reserved;
             target = sub;
             target.name = name;
             target.reserved = reserved;
             auto content = gzipLike(random, sizes[nextSize++]);
-            Node& inner = nodeAt(translated, innerPath);
+            Node& inner = MemberAt(translated, innerPath);
             inner.bytes = std::make_shared<const std::vector<uint8_t>>(content);
             inner.size = static_cast<uint32_t>(content.size());
             records.push_back({innerPath, std::move(content)});
             continue;
         }
         auto content = p == *raw ? rawTable(random, sizes[nextSize++]) : gzipLike(random, sizes[nextSize++]);
-        Node& target = nodeAt(translated, p);
+        Node& target = MemberAt(translated, p);
         target.bytes = std::make_shared<const std::vector<uint8_t>>(content);
         target.size = static_cast<uint32_t>(content.size());
         records.push_back({p, std::move(content)});
