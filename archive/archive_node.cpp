@@ -55,25 +55,28 @@ struct ArchiveNode::ParseBudget {
 // The stream every stream-backed node of one tree reads from. Every access seeks, since the
 // nodes share the stream. Streaming small members one seek and read each would cost two system
 // calls per member; those reads are served from one read-ahead block instead. Large pieces go
-// straight into the caller's buffer.
+// straight into the caller's buffer. The read-ahead stops where the tree's bytes end: what lies
+// beyond is none of the tree's business, and a small archive needs no 128 KiB block.
 class ArchiveNode::StreamSource {
 public:
-    explicit StreamSource(std::istream* stream) : m_stream(stream) {}
+    StreamSource(std::istream* stream, uint64_t base, uint32_t length)
+        : m_stream(stream), m_end(base + length), m_cacheCapacity(std::min(kReadAheadBytes, length)) {}
 
     std::istream* stream() const { return m_stream; }
 
     void Read(uint64_t position, uint8_t* destination, uint32_t count, bool readAhead) {
-        if (!readAhead || count >= kDirectReadBytes) {
+        const uint64_t blockBytes = position < m_end ? std::min<uint64_t>(m_cacheCapacity, m_end - position) : 0;
+        if (!readAhead || count >= kDirectReadBytes || count > blockBytes) {
             ReadStreamAt(*m_stream, position, destination, count);
             return;
         }
         const bool cached = position >= m_cacheStart && position - m_cacheStart + count <= m_cacheBytes;
         if (!cached) {
-            if (m_cache.empty()) m_cache.resize(kReadAheadBytes);
-            // The block past the stream's end reads as zeros, like any short read.
-            ReadStreamAt(*m_stream, position, m_cache.data(), kReadAheadBytes);
+            if (m_cache.empty()) m_cache.resize(m_cacheCapacity);
+            // A block the stream cannot fill reads as zeros, like any short read.
+            ReadStreamAt(*m_stream, position, m_cache.data(), static_cast<uint32_t>(blockBytes));
             m_cacheStart = position;
-            m_cacheBytes = kReadAheadBytes;
+            m_cacheBytes = blockBytes;
         }
         std::memcpy(destination, m_cache.data() + (position - m_cacheStart), count);
     }
@@ -83,6 +86,8 @@ private:
     static constexpr uint32_t kDirectReadBytes = kReadAheadBytes / 2;
 
     std::istream* m_stream;
+    uint64_t m_end;
+    uint32_t m_cacheCapacity;
     std::vector<uint8_t> m_cache;
     uint64_t m_cacheStart = 0;
     uint64_t m_cacheBytes = 0;
@@ -107,9 +112,8 @@ bool ArchiveNode::OpenFile(const std::filesystem::path& path, uint32_t start, ui
     if (!file->is_open()) return false;
     const std::streamoff end = file->rdbuf()->pubseekoff(0, std::ios::end, std::ios::in);
     if (end < 0 || static_cast<uint64_t>(end) < start) return false;
-    const uint64_t available = static_cast<uint64_t>(end) - start;
-    if (OpenStreamAt(std::make_shared<StreamSource>(file.get()), start,
-                     static_cast<uint32_t>(std::min<uint64_t>(length, available)), false)) {
+    const auto available = static_cast<uint32_t>(std::min<uint64_t>(length, static_cast<uint64_t>(end) - start));
+    if (OpenStreamAt(std::make_shared<StreamSource>(file.get(), start, available), start, available, false)) {
         m_ownedStream = std::move(file);
         ownsStream = true;
         return true;
@@ -127,7 +131,8 @@ bool ArchiveNode::OpenStream(std::istream* source, uint32_t length, bool copy) {
     if (source == nullptr || source->rdbuf() == nullptr) return false;
     const std::streamoff position = source->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
     if (position < 0) return false;
-    return OpenStreamAt(std::make_shared<StreamSource>(source), static_cast<uint64_t>(position), length, copy);
+    const auto base = static_cast<uint64_t>(position);
+    return OpenStreamAt(std::make_shared<StreamSource>(source, base, length), base, length, copy);
 }
 
 bool ArchiveNode::OpenStreamAt(std::shared_ptr<StreamSource> source, uint64_t base, uint32_t length, bool copy) {

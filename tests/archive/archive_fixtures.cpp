@@ -123,6 +123,7 @@ SparseStreamBuf::pos_type SparseStreamBuf::seekpos(pos_type position, std::ios_b
 }
 
 std::streamsize SparseStreamBuf::xsgetn(char* destination, std::streamsize count) {
+    m_furthestRequested = std::max(m_furthestRequested, m_position + static_cast<uint64_t>(count));
     std::streamsize done = 0;
     while (done < count && m_position < m_length) {
         const bool inData = m_position >= m_dataPosition && m_position - m_dataPosition < m_data.size();

@@ -71,6 +71,8 @@ private:
 class SparseStreamBuf : public std::streambuf {
 public:
     SparseStreamBuf(uint64_t length, uint64_t dataPosition, std::vector<uint8_t> data);
+    // One past the furthest byte any read has asked for.
+    uint64_t furthestRequested() const { return m_furthestRequested; }
 
 protected:
     pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode which) override;
@@ -82,6 +84,7 @@ private:
     uint64_t m_dataPosition;
     std::vector<uint8_t> m_data;
     uint64_t m_position = 0;
+    uint64_t m_furthestRequested = 0;
 };
 
 }  // namespace tessaly::test

@@ -257,6 +257,27 @@ TEST(ArchiveRelayout, ShortStreamReadsBecomeZeros) {
     }
 }
 
+// An archive in the middle of an image: streaming it, small members and large, asks the image for
+// nothing past the archive's last byte.
+TEST(ArchiveRelayout, StreamReadsStayInsideTheArchive) {
+    FixtureTree tree = test::StandardTree();
+    tree.members.push_back(FixtureTree::Leaf("big", PatternBytes(200000, 21)));
+    tree.members.push_back(FixtureTree::Leaf("small", PatternBytes(300, 22)));
+    for (const auto& bytes : {test::StandardTree().Build(), tree.Build()}) {
+        for (uint32_t chunk : {1000u, kMiB}) {
+            SCOPED_TRACE(std::to_string(bytes.size()) + " bytes, chunks of " + std::to_string(chunk));
+            constexpr uint64_t kStart = 3 * 2048;
+            test::SparseStreamBuf buffer(kStart + bytes.size() + kMiB, kStart, bytes);
+            std::istream stream(&buffer);
+            stream.seekg(kStart);
+            ArchiveNode root(&stream, static_cast<uint32_t>(bytes.size()));
+            ASSERT_TRUE(root.RelayoutAndRewind());
+            EXPECT_EQ(ReadAll(root, chunk), bytes);
+            EXPECT_LE(buffer.furthestRequested(), kStart + bytes.size());
+        }
+    }
+}
+
 // Overlapping members of nearly 4 GiB: a layout that does not fit 32 bits is refused, one that
 // just fits is not.
 TEST(ArchiveRelayout, SizesBeyond32BitsFail) {
