@@ -86,7 +86,8 @@ inline bool RelayoutAndRead(ArchiveNode& root, uint32_t chunk, std::vector<uint8
     return true;
 }
 
-// Two trees that should serialise alike: both read in full with the same bytes, or neither read.
+// Two trees (or one tree twice) that should serialise alike: both read in full with the same
+// bytes, or neither read.
 inline void CheckSameOutput(ArchiveNode& first, uint32_t firstChunk, ArchiveNode& second, uint32_t secondChunk) {
     static std::vector<uint8_t> firstBytes;
     static std::vector<uint8_t> secondBytes;
